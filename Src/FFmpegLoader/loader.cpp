@@ -64,10 +64,18 @@ std::string format_text(const char* pattern, const std::string& a, const std::st
     return text;
 }
 
+// dlerror() text of the last failure; kept when a fallback attempt follows.
+std::string& last_dl_error()
+{
+    static std::string text;
+    return text;
+}
+
 std::string system_message()
 {
     const char* message = dlerror();
-    return message ? message : "unknown error";
+    if (message) last_dl_error() = message;
+    return last_dl_error().empty() ? "unknown error" : last_dl_error();
 }
 
 bool is_file(const std::string& path)
@@ -85,10 +93,35 @@ std::string folder_with_delimiter()
 
 // Loads from the folder when it holds the file, else by bare name through the
 // system's search order. Dependencies of the library are resolved by the system.
+// Modules stay mapped after unloading (RTLD_NODELETE): library threads or
+// callbacks that outlive an unload must never jump into unmapped code.
+void* open_path(const std::string& path)
+{
+    return dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
+}
+
+// The folder of this loader library: our own libraries (myutil) live beside it.
+std::string loader_folder()
+{
+    Dl_info info{};
+    if (!dladdr(reinterpret_cast<void*>(&open_path), &info) || !info.dli_fname) return {};
+    std::string path = info.dli_fname;
+    auto slash = path.rfind('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+// Loads from the folder when it holds the file, else by bare name through the
+// system's search order, and last from beside the loader. Dependencies of the
+// library are resolved by the system.
 void* open_library(const std::string& folder, const std::string& file)
 {
-    if (!folder.empty() && is_file(folder + file)) return dlopen((folder + file).c_str(), RTLD_NOW | RTLD_LOCAL);
-    return dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!folder.empty() && is_file(folder + file)) return open_path(folder + file);
+    if (void* handle = open_path(file)) return handle;
+    const std::string error = system_message();
+    const std::string beside = loader_folder();
+    if (!beside.empty() && is_file(beside + file)) return open_path(beside + file);
+    last_dl_error() = error;
+    return nullptr;
 }
 
 // Binds every export of the library in list order; the first missing one throws.

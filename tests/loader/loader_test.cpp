@@ -57,7 +57,7 @@ TEST_F(LoaderTest, FileNamesCarryTheInstalledMajorVersions)
 
 TEST_F(LoaderTest, LoadsTheRequiredSetThroughTheSystemSearchOrder)
 {
-    // No folder: myutil is found beside the loader through its run path.
+    // No folder: the media libraries come from the system, myutil from beside the loader.
     ASSERT_TRUE(TFFmpegLoader::load(required_libraries)) << TFFmpegLoader::last_error();
     EXPECT_TRUE(TFFmpegLoader::all_loaded(required_libraries));
     EXPECT_FALSE(TFFmpegLoader::is_loaded(Library::avdevice));
