@@ -7,6 +7,7 @@
 
 #include "FFmpeg/custom_ffmpeg.h"
 #include "FFmpeg/preview_lock.h"
+#include "FFmpeg/stream_values.h"
 #include "FFmpegLoader/loader.h"
 
 namespace quillon {
@@ -63,7 +64,6 @@ void TCustomFFmpeg::free_generic_options()
     generic_options.set_names.clear();
 }
 
-namespace {
 // An output that never received a byte is not worth keeping.
 void delete_if_empty(const char* library_name)
 {
@@ -71,10 +71,10 @@ void delete_if_empty(const char* library_name)
     if (library_name && *library_name && stat(library_name, &info) == 0 && S_ISREG(info.st_mode) && info.st_size == 0)
         unlink(library_name);
 }
-} // namespace
 
 void TCustomFFmpeg::close_output_files()
 {
+    output_streams.clear(); // the encoder contexts go before the files they describe
     for (AVFormatContext* output : output_files) {
         if (output->oformat && !(output->oformat->flags & AVFMT_NOFILE) && output->pb) lib::avio_closep(&output->pb);
         delete_if_empty(output->url);
@@ -86,8 +86,10 @@ void TCustomFFmpeg::close_output_files()
 
 void TCustomFFmpeg::close_input_files()
 {
+    input_stream_contexts.clear();
     for (AVFormatContext*& input : input_files) lib::avformat_close_input(&input);
     input_files.clear();
+    input_file_names.clear();
 }
 
 void TCustomFFmpeg::free_job_texts()
