@@ -4,6 +4,10 @@
 
 #include <array>
 #include <atomic>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <thread>
 #include <cstdint>
 #include <functional>
 #include <limits>
@@ -14,6 +18,7 @@
 #include "FFmpeg/ffmpeg_exception.h"
 #include "FFmpeg/job_limits.h"
 #include "FFmpeg/job_state.h"
+#include "FFmpeg/stream_records.h"
 #include "FFmpegLoader/ffmpeg_api.h"
 #include "FFmpegLoader/owners.h"
 #include "UnicodeProtocol/unicode_protocol.h"
@@ -45,10 +50,27 @@ struct InputMediaTypes {
     bool has_subtitle = false;
 };
 
+// Priority of a job's worker thread.
+enum TConvertPriority { tpIdle, tpLowest, tpLower, tpNormal };
+
+// The figures of one progress report.
+struct ProgressFigures {
+    int frame_number = -1;        // first video stream's frames; -1 without video
+    int fps = -1;                 // -1 without video
+    int current_duration_ms = 0;  // output position
+    float quality = -1;           // quantiser; -1 for copy or without video
+    float bitrate_kbps = 0;
+    int64_t current_size = 0;     // bytes of output file 0
+    int total_duration_ms = -1;   // expected length, -1 when unknown
+};
+
 class TCustomFFmpeg : public JobState {
 public:
     // Engine callback slots; the component fills them.
     using LogSink = std::function<void(TCustomFFmpeg& sender, int level, const std::string& text)>;
+    using ProgressSink = std::function<void(TCustomFFmpeg& sender, const ProgressFigures& figures)>;
+    using TerminateSink = std::function<void(TCustomFFmpeg& sender)>;
+    using CustomHookSink = std::function<void(TCustomFFmpeg& sender)>; // the custom picture hook (set: frames are decoded)
 
     TCustomFFmpeg();
     virtual ~TCustomFFmpeg();
@@ -75,6 +97,16 @@ public:
 
     void apply_generic_options(void* target, void* source, int flags); // TEMPORARY until the option module lands
 
+    // Job lifecycle. start_job returns true when a worker thread now runs the job.
+    bool start_job(bool threaded, TConvertPriority priority = tpNormal);
+    void run_job();
+    void finish_job();
+    void stop_job();
+    void terminate_job();
+    void pause_job();
+    void resume_job();
+    bool is_paused() const { return paused; }
+
     // The engine's own messages: level -1 job failure, 0 errors and warnings, 1 information.
     void log(int level, const std::string& text);
 
@@ -90,6 +122,11 @@ public:
     // ---- Bookkeeping -------------------------------------------------------
     std::string last_error;
     LogSink log_sink;
+    ProgressSink progress_sink;
+    TerminateSink terminate_sink;
+    CustomHookSink custom_hook_sink;
+    // Called while the caller waits for a worker to end (serves hand-offs to the caller's thread).
+    std::function<void()> wait_service;
     int total_duration_ms = -1;
     int64_t progress_interval_us = 500000;
     int64_t preview_interval_us = 100000;
@@ -101,11 +138,131 @@ public:
     std::atomic<bool> stop_requested{false};
     std::atomic<bool> finished{false};
     std::atomic<bool> terminated{false};
+    std::string error_message;
+
+    // Run statistics.
+    int64_t video_size = 0, audio_size = 0, extra_size = 0;
+    int dup_count = 0, drop_count = 0;
+    int64_t timer_start = 0;
 
     // Verbosity setter ("v"); the generic option set's callback points here.
     void set_verbosity(int value) { verbose = value; }
 
 protected:
+    // Set-up of a run.
+    void run_pipeline();
+    void build_input_tables();
+    void build_output_table();
+    std::vector<OutputStreamSetup>& output_stream_setups(int file_index);
+    void check_stream_maps(int output_stream_count) const;
+    InputStreamState& sync_stream_of(const StreamMap& map);
+    int map_output_stream(const OutputStreamState& ost, int n);
+    void derive_stream_parameters(OutputStreamState& ost, int n);
+    void derive_copy_parameters(OutputStreamState& ost, InputStreamState& ist);
+    void check_video_copy_allowed() const;
+    void derive_encode_parameters(OutputStreamState& ost, InputStreamState& ist);
+    void derive_video_parameters(OutputStreamState& ost, InputStreamState& ist);
+    void open_pass_log(OutputStreamState& ost, int n);
+    void log_stream_mapping();
+    void open_encoders();
+    void open_encoder(OutputStreamState& ost, int r);
+    void finish_stream_parameters(OutputStreamState& ost);
+    void open_bitstream_filters(OutputStreamState& ost);
+    void open_decoders();
+    void open_decoder(InputStreamState& ist, const AVCodec* by_name);
+    void init_input_timestamps();
+    void copy_metadata_maps();
+    void write_headers();
+    void close_open_codecs();
+    void free_stream_tables();
+
+    // The packet loop and wind-down.
+    double output_position(const OutputStreamState& ost) const;
+    int frame_limit(AVMediaType type) const;
+    int choose_input_file(int file_index, double& opts_min) const;
+    bool output_size_exceeded() const;
+    void transcode_loop();
+    void handle_packet(int file_index, AVPacket* packet);
+    void correct_discontinuity(int file_index, InputStreamState& ist, AVPacket* packet);
+    bool change_join_file(int& file_index);
+    void wind_down();
+
+    // Decoding and dispatch.
+    int64_t frame_duration_us(const InputStreamState& ist, const AVPacket* packet) const;
+    int process_packet(InputStreamState& ist, int ist_index, AVPacket* packet);
+    void drain_decoder(InputStreamState& ist, int ist_index);
+    int receive_frames(InputStreamState& ist, int ist_index, const AVPacket* packet);
+    void advance_clock(InputStreamState& ist, const AVFrame* frame);
+    void dispatch_frame(InputStreamState& ist, int ist_index, AVFrame* frame);
+    void emulate_rate(const InputStreamState& ist) const;
+    int decode_subtitle(InputStreamState& ist, int ist_index, AVPacket* packet);
+    void copy_to_outputs(InputStreamState& ist, int ist_index, const AVPacket* packet);
+    void write_packet(AVFormatContext* file, AVPacket* packet, OutputStreamState& ost);
+    void note_muxed_position(OutputStreamState& ost, const AVPacket* packet);
+    void write_subtitle(AVFormatContext* file, OutputStreamState& ost, const InputStreamState& ist,
+                        const AVSubtitle& subtitle, int64_t pts);
+    int encode_and_write(AVFormatContext* file, OutputStreamState& ost, const AVFrame* frame);
+    std::string encode_failure_text(const OutputStreamState& ost) const;
+    void count_encoded(OutputStreamState& ost, const AVPacket* packet);
+    void drain_encoders();
+    void apply_volume(AVFrame* frame) const;
+
+    // Video output.
+    int video_frame_count(AVFormatContext* file, OutputStreamState& ost);
+    FramePtr picture_window(const AVFrame* source, int top, int left, int width, int height) const;
+    void paint_pad_borders(AVFrame* picture, const OutputStreamState& ost) const;
+    FramePtr prepare_video_picture(OutputStreamState& ost, const AVFrame* input);
+    int write_video(AVFormatContext* file, OutputStreamState& ost, InputStreamState& ist, AVFrame* picture);
+
+    // Audio output.
+    void open_resampler(OutputStreamState& ost, const AVFrame* frame);
+    FramePtr convert_audio(OutputStreamState& ost, const AVFrame* frame);
+    AVAudioFifo* audio_queue(OutputStreamState& ost);
+    bool synchronise_audio(OutputStreamState& ost, InputStreamState& ist, AVFrame*& frame, FramePtr& owned);
+    bool discard_samples(InputStreamState& ist, AVFrame*& frame, FramePtr& owned, int count, double delta);
+    void insert_silence(InputStreamState& ist, AVFrame*& frame, FramePtr& owned, int count, double delta);
+    FramePtr audio_frame_like(const AVFrame* frame, int samples) const;
+    void write_audio(AVFormatContext* file, OutputStreamState& ost, InputStreamState& ist, AVFrame* frame);
+    void encode_from_queue(AVFormatContext* file, OutputStreamState& ost, int samples);
+    void flush_audio_queue(AVFormatContext* file, OutputStreamState& ost);
+
+    // Progress and statistics.
+    int64_t output_file_size() const;
+    float stream_quality(const OutputStreamState& ost) const;
+    std::string psnr_text(const OutputStreamState& ost, bool last) const;
+    std::string quantiser_histogram_text(float quality) const;
+    void report_progress(bool last);
+    void log_totals(int64_t total_size);
+    void write_video_stats(const OutputStreamState& ost, int frame_size);
+
+    // Hooks, preview and filters.
+    void hook_video_frame(InputStreamState& ist, AVFrame* frame);
+    void deliver_preview(const AVFrame* picture, const OutputStreamState& ost);
+    bool build_filter_graph(OutputStreamState& ost, InputStreamState& ist);
+    void free_filter_graphs();
+
+    // Lifecycle internals.
+    void fail_job(const std::string& message);
+    void wait_for_worker();
+    void join_worker();
+    void wait_while_paused();
+
+    // Run tables (from set-up to free_stream_tables).
+    std::vector<InputFileState> input_file_states;
+    std::vector<std::unique_ptr<InputStreamState>> input_stream_states;
+    std::vector<std::unique_ptr<OutputStreamState>> output_stream_states;
+    int streams_per_output = 0;
+    std::vector<uint8_t> subtitle_buffer;
+
+    // Worker thread and pause gate.
+    std::thread worker_thread;
+    std::mutex worker_mutex;
+    std::condition_variable worker_done;
+    bool worker_active = false;
+    std::mutex pause_mutex;
+    std::condition_variable pause_changed;
+    bool paused = false;
+
     // Input file steps.
     DictionaryPtr input_format_parameters() const;
     bool open_input_context(const std::string& file_name, unicode::InputFormatPtr& owner);

@@ -26,6 +26,7 @@ TCustomFFmpeg::TCustomFFmpeg()
 
 TCustomFFmpeg::~TCustomFFmpeg()
 {
+    stop_job();
     release_job();
 }
 

@@ -23,3 +23,6 @@ void TCustomFFmpeg::apply_generic_options(void* target, void* source, int flags)
     }
 }
 }
+namespace quillon {
+std::string stream_type_name(int type) { static const char* n[] = {"Video","Audio","Data","Subtitle","Attachment"}; return type >= 0 && type < 5 ? n[type] : "Unknown"; }
+}

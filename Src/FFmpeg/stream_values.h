@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "FFmpegLoader/ffmpeg_api.h"
+#include "FFmpegLoader/owners.h"
 
 namespace quillon {
 
@@ -20,4 +21,9 @@ int64_t mux_seconds_to_microseconds(float seconds);
 // Deletes the file behind a library file name when it exists and is empty.
 void delete_if_empty(const char* library_name);
 
+} // namespace quillon
+
+namespace quillon {
+// A picture with its own buffers; none when the format or size is unusable.
+FramePtr allocate_picture(AVPixelFormat format, int width, int height);
 } // namespace quillon
