@@ -294,11 +294,12 @@ protected:
     const AVCodec* choose_encoder(AVFormatContext* context, AVMediaType type, std::string& codec_name);
     void apply_video_header_flags(AVFormatContext* context, AVCodecContext* encoder);
     AVRational copy_sample_aspect() const;
-    void setup_video_encoder(AVFormatContext* context, AVStream* stream, AVCodecContext* encoder);
+    void adopt_encoder_defaults(OutputStreamSetup& setup, const AVCodec* codec);
+    void setup_video_encoder(AVFormatContext* context, AVStream* stream, OutputStreamSetup& setup);
     void choose_pixel_format(const AVCodec* codec, AVCodecContext* encoder) const;
     void set_encoder_matrices(AVCodecContext* encoder) const;
     void set_rate_control_overrides(AVCodecContext* encoder) const;
-    void setup_audio_encoder(AVFormatContext* context, AVCodecContext* encoder);
+    void setup_audio_encoder(AVFormatContext* context, OutputStreamSetup& setup);
 
     void create_generic_options();
     void free_generic_options();

@@ -87,6 +87,22 @@ OutputStreamSetup& TCustomFFmpeg::add_output_stream(AVFormatContext* context, AV
 
 // Finds the encoder for the stream: by name when one was given (its slot in
 // output_codecs records it), else guessed from the format and file name.
+// Encoders keep their own defaults (a library context made without the
+// encoder lacks them); what the stream already carries moves over.
+void TCustomFFmpeg::adopt_encoder_defaults(OutputStreamSetup& setup, const AVCodec* codec)
+{
+    if (!codec) return;
+    CodecContextPtr fresh(lib::avcodec_alloc_context3(codec));
+    if (!fresh) throw FFmpegException("Could not alloc stream");
+    const AVCodecContext* old = setup.encoder.get();
+    fresh->codec_type = old->codec_type;
+    fresh->codec_tag = old->codec_tag;
+    fresh->flags |= old->flags;
+    fresh->flags2 |= old->flags2;
+    fresh->thread_count = old->thread_count;
+    setup.encoder = std::move(fresh);
+}
+
 const AVCodec* TCustomFFmpeg::choose_encoder(AVFormatContext* context, AVMediaType type, std::string& codec_name)
 {
     if (!codec_name.empty()) {
@@ -116,7 +132,7 @@ void TCustomFFmpeg::new_video_stream(AVFormatContext* context)
         output_codecs.push_back(nullptr);
         encoder->sample_aspect_ratio = stream->sample_aspect_ratio = copy_sample_aspect();
     } else {
-        setup_video_encoder(context, stream, encoder);
+        setup_video_encoder(context, stream, setup);
     }
     video_disable = false;
     video_codec_name.clear();
@@ -142,10 +158,12 @@ AVRational TCustomFFmpeg::copy_sample_aspect() const
     return aspect_to_ratio(double(frame_aspect_ratio) * frame_height / frame_width);
 }
 
-void TCustomFFmpeg::setup_video_encoder(AVFormatContext* context, AVStream* stream, AVCodecContext* encoder)
+void TCustomFFmpeg::setup_video_encoder(AVFormatContext* context, AVStream* stream, OutputStreamSetup& setup)
 {
     AVRational fps = frame_rate.num ? frame_rate : AVRational{25, 1};
     const AVCodec* codec = choose_encoder(context, AVMEDIA_TYPE_VIDEO, video_codec_name);
+    adopt_encoder_defaults(setup, codec);
+    AVCodecContext* encoder = setup.encoder.get();
     encoder->codec_id = codec ? codec->id : lib::av_guess_codec(context->oformat, nullptr, context->url, nullptr, AVMEDIA_TYPE_VIDEO);
     apply_generic_options(encoder, generic_options.codec[AVMEDIA_TYPE_VIDEO],
                           AV_OPT_FLAG_VIDEO_PARAM | AV_OPT_FLAG_ENCODING_PARAM);
@@ -224,7 +242,8 @@ void TCustomFFmpeg::new_audio_stream(AVFormatContext* context)
         output_codecs.push_back(nullptr);
         lib::av_channel_layout_default(&encoder->ch_layout, audio_channels);
     } else {
-        setup_audio_encoder(context, encoder);
+        setup_audio_encoder(context, setup);
+        encoder = setup.encoder.get();
     }
     encoder->sample_rate = audio_sample_rate;
     encoder->time_base = {1, audio_sample_rate};
@@ -237,11 +256,13 @@ void TCustomFFmpeg::new_audio_stream(AVFormatContext* context)
     audio_stream_copy = 0;
 }
 
-void TCustomFFmpeg::setup_audio_encoder(AVFormatContext* context, AVCodecContext* encoder)
+void TCustomFFmpeg::setup_audio_encoder(AVFormatContext* context, OutputStreamSetup& setup)
 {
+    const AVCodec* codec = choose_encoder(context, AVMEDIA_TYPE_AUDIO, audio_codec_name);
+    adopt_encoder_defaults(setup, codec);
+    AVCodecContext* encoder = setup.encoder.get();
     apply_generic_options(encoder, generic_options.codec[AVMEDIA_TYPE_AUDIO],
                           AV_OPT_FLAG_AUDIO_PARAM | AV_OPT_FLAG_ENCODING_PARAM);
-    const AVCodec* codec = choose_encoder(context, AVMEDIA_TYPE_AUDIO, audio_codec_name);
     encoder->codec_id = codec ? codec->id : lib::av_guess_codec(context->oformat, nullptr, context->url, nullptr, AVMEDIA_TYPE_AUDIO);
     if (audio_qscale > AUDIO_QSCALE_NOT_SET) {
         encoder->flags |= AV_CODEC_FLAG_QSCALE;

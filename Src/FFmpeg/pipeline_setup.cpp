@@ -231,6 +231,7 @@ void TCustomFFmpeg::derive_encode_parameters(OutputStreamState& ost, InputStream
     }
     ost.encoding_needed = true;
     ist.decoding_needed = true;
+    lib::avcodec_parameters_from_context(ost.stream->codecpar, ost.encoder); // for the format dump
 }
 
 void TCustomFFmpeg::derive_video_parameters(OutputStreamState& ost, InputStreamState& ist)
