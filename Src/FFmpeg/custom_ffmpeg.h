@@ -97,7 +97,8 @@ public:
 
     void apply_generic_options(void* target, void* source, int flags); // TEMPORARY until the option module lands
 
-    // Job lifecycle. start_job returns true when a worker thread now runs the job.
+    // Job lifecycle. start_job returns true when a worker thread was created for
+    // the job; it waits, suspended, until resume_job lets it run.
     bool start_job(bool threaded, TConvertPriority priority = tpNormal);
     void run_job();
     void finish_job();
@@ -106,6 +107,7 @@ public:
     void pause_job();
     void resume_job();
     bool is_paused() const { return paused; }
+    std::thread::id worker_id() const { return worker_thread.get_id(); }
 
     // The engine's own messages: level -1 job failure, 0 errors and warnings, 1 information.
     void log(int level, const std::string& text);
@@ -261,7 +263,7 @@ protected:
     bool worker_active = false;
     std::mutex pause_mutex;
     std::condition_variable pause_changed;
-    bool paused = false;
+    std::atomic<bool> paused{false};
 
     // Input file steps.
     DictionaryPtr input_format_parameters() const;

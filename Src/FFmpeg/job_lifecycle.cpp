@@ -51,9 +51,14 @@ bool TCustomFFmpeg::start_job(bool threaded, TConvertPriority priority)
     }
     join_worker();
     worker_active = true;
+    {
+        std::lock_guard guard(pause_mutex);
+        paused = true; // created suspended: the caller resumes it with resume_job
+    }
     worker_thread = std::thread([this, priority] {
         apply_float_setting();
         apply_priority(priority);
+        wait_while_paused();
         run_job();
     });
     return true;
@@ -139,7 +144,7 @@ void TCustomFFmpeg::terminate_job()
 void TCustomFFmpeg::pause_job()
 {
     std::lock_guard guard(pause_mutex);
-    if (running) paused = true;
+    if (worker_thread.joinable() && running) paused = true;
 }
 
 void TCustomFFmpeg::resume_job()

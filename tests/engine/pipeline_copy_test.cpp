@@ -232,6 +232,7 @@ TEST_F(PipelineCopyTest, StoppedJobStillWritesAPlayableFile)
     const auto out = scratch / "stopped.mkv";
     ASSERT_EQ(engine.open_output_file(out), 1);
     ASSERT_TRUE(engine.start_job(true));
+    engine.resume_job();
     std::this_thread::sleep_for(std::chrono::milliseconds(700));
     engine.stop_job();
     EXPECT_EQ(engine.ends, 1);
@@ -255,6 +256,7 @@ TEST_F(PipelineCopyTest, PausedJobMakesNoProgressAndStopsWhenAsked)
     const auto out = scratch / "paused.mkv";
     ASSERT_EQ(engine.open_output_file(out), 1);
     ASSERT_TRUE(engine.start_job(true));
+    engine.resume_job();
     std::this_thread::sleep_for(std::chrono::milliseconds(400));
     engine.pause_job();
     std::this_thread::sleep_for(std::chrono::milliseconds(150)); // the worker reaches its gate
