@@ -8,6 +8,7 @@
 #include "FFmpeg/custom_ffmpeg.h"
 #include "FFmpeg/preview_lock.h"
 #include "FFmpegLoader/loader.h"
+#include "UnicodeProtocol/unicode_protocol.h"
 
 namespace quillon {
 
@@ -65,19 +66,19 @@ void TCustomFFmpeg::free_generic_options()
 
 namespace {
 // An output that never received a byte is not worth keeping.
-void delete_if_empty(const char* library_name)
+void delete_if_empty(const std::string& file_name)
 {
     struct stat info {};
-    if (library_name && *library_name && stat(library_name, &info) == 0 && S_ISREG(info.st_mode) && info.st_size == 0)
-        unlink(library_name);
+    if (!file_name.empty() && stat(file_name.c_str(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size == 0)
+        unlink(file_name.c_str());
 }
 } // namespace
 
 void TCustomFFmpeg::close_output_files()
 {
     for (AVFormatContext* output : output_files) {
-        if (output->oformat && !(output->oformat->flags & AVFMT_NOFILE) && output->pb) lib::avio_closep(&output->pb);
-        delete_if_empty(output->url);
+        if (output->oformat && !(output->oformat->flags & AVFMT_NOFILE) && output->pb) close_byte_stream(&output->pb);
+        if (output->url) delete_if_empty(FromLibraryFileName(output->url));
         lib::avformat_free_context(output); // frees streams, programmes, chapters and metadata
         if (join_mode) break;               // the other entries are the same context
     }
@@ -86,7 +87,7 @@ void TCustomFFmpeg::close_output_files()
 
 void TCustomFFmpeg::close_input_files()
 {
-    for (AVFormatContext*& input : input_files) lib::avformat_close_input(&input);
+    for (AVFormatContext*& input : input_files) close_input_context(&input);
     input_files.clear();
 }
 
