@@ -4,7 +4,7 @@
 #include <cstdlib>
 
 #include "FFmpeg/custom_ffmpeg.h"
-#include "FFmpeg/text_format.h"
+#include "Formatting/formatting.h"
 
 namespace quillon {
 
@@ -30,10 +30,10 @@ void TCustomFFmpeg::open_resampler(OutputStreamState& ost, const AVFrame* frame)
     ost.resampler.reset(resampler);
     if (result < 0 || lib::swr_init(resampler) < 0) {
         if (ost.audio_resample)
-            throw FFmpegException(text_format("Can not resample %d channels @ %d Hz to %d channels @ %d Hz",
+            throw FFmpegException(printf_text("Can not resample %d channels @ %d Hz to %d channels @ %d Hz",
                                               frame->ch_layout.nb_channels, frame->sample_rate,
                                               encoder->ch_layout.nb_channels, encoder->sample_rate));
-        throw FFmpegException(text_format("Cannot convert %s sample format to %s sample format",
+        throw FFmpegException(printf_text("Cannot convert %s sample format to %s sample format",
                                           lib::av_get_sample_fmt_name(static_cast<AVSampleFormat>(frame->format)),
                                           lib::av_get_sample_fmt_name(encoder->sample_fmt)));
     }
@@ -101,7 +101,7 @@ bool TCustomFFmpeg::synchronise_audio(OutputStreamState& ost, InputStreamState& 
     if (audio_sync_method > 1 && ost.resampler) {
         const int compensation = std::clamp(static_cast<int>(delta), -audio_sync_method, audio_sync_method);
         if (verbose > 2)
-            log(1, text_format("compensating audio timestamp drift:%f compensation:%d in:%d", delta, compensation,
+            log(1, printf_text("compensating audio timestamp drift:%f compensation:%d in:%d", delta, compensation,
                                encoder->sample_rate));
         lib::swr_set_compensation(ost.resampler.get(), compensation, encoder->sample_rate);
     }
@@ -111,7 +111,7 @@ bool TCustomFFmpeg::synchronise_audio(OutputStreamState& ost, InputStreamState& 
 bool TCustomFFmpeg::discard_samples(InputStreamState& ist, AVFrame*& frame, FramePtr& owned, int count, double delta)
 {
     count = std::min(count, frame->nb_samples);
-    if (verbose > 2) log(1, text_format("discarding %d audio samples", static_cast<int>(-delta)));
+    if (verbose > 2) log(1, printf_text("discarding %d audio samples", static_cast<int>(-delta)));
     ist.is_start = false;
     if (count == frame->nb_samples) return false;
     FramePtr rest = audio_frame_like(frame, frame->nb_samples - count);
@@ -132,7 +132,7 @@ void TCustomFFmpeg::insert_silence(InputStreamState& ist, AVFrame*& frame, Frame
     const int max_samples = bytes_per_sample > 0 ? max_block_bytes / bytes_per_sample : 0;
     if (frame->nb_samples + count <= max_samples) ist.is_start = false;
     else count = std::max(0, max_samples - frame->nb_samples);
-    if (verbose > 2) log(1, text_format("adding %d audio samples of silence", static_cast<int>(delta)));
+    if (verbose > 2) log(1, printf_text("adding %d audio samples of silence", static_cast<int>(delta)));
     if (count == 0) return;
     FramePtr longer = audio_frame_like(frame, frame->nb_samples + count);
     const int channels = frame->ch_layout.nb_channels;

@@ -44,6 +44,12 @@ struct OutputStreamSetup {
     int stream_index = 0;
 };
 
+// An input file as the file-name layer opened it (its own I/O included).
+struct InputFileClose {
+    void operator()(AVFormatContext* context) const { close_input_context(&context); }
+};
+using InputFilePtr = std::unique_ptr<AVFormatContext, InputFileClose>;
+
 struct InputMediaTypes {
     bool has_video = false;
     bool has_audio = false;
@@ -267,10 +273,10 @@ protected:
 
     // Input file steps.
     DictionaryPtr input_format_parameters() const;
-    bool open_input_context(const std::string& file_name, unicode::InputFormatPtr& owner);
+    bool open_and_probe_input(const std::string& file_name, InputFilePtr& owner);
     void discard_other_programs(AVFormatContext* context) const;
     int64_t seek_to_start(AVFormatContext* context);
-    void register_input(const std::string& file_name, unicode::InputFormatPtr owner);
+    void register_input(const std::string& file_name, InputFilePtr owner);
     std::vector<CodecContextPtr> learn_input_streams(AVFormatContext* context);
     void learn_input_stream(int index, AVStream* stream, AVCodecContext* decoder);
     void learn_video_stream(int index, AVStream* stream, AVCodecContext* decoder);

@@ -4,7 +4,6 @@
 #include <mutex>
 
 #include "FFmpeg/custom_ffmpeg.h"
-#include "FFmpeg/text_format.h"
 #include "FFmpegLoader/loader.h"
 #include "FFmpegLoader/owners.h"
 #include "Formatting/formatting.h"
@@ -22,11 +21,11 @@ bool TCustomFFmpeg::find_codec_id(const std::string& name, AVMediaType type, boo
                                    : lib::avcodec_find_decoder_by_name(name.c_str());
     const char* side = encoder ? "encoder" : "decoder";
     if (!codec) {
-        last_error = text_format("Unknown %s '%s'", side, name.c_str());
+        last_error = printf_text("Unknown %s '%s'", side, name.c_str());
         return false;
     }
     if (codec->type != type) {
-        last_error = text_format("Invalid %s type '%s'", side, name.c_str());
+        last_error = printf_text("Invalid %s type '%s'", side, name.c_str());
         return false;
     }
     id = codec->id;
@@ -74,14 +73,14 @@ void TCustomFFmpeg::reset_per_input_values()
 bool TCustomFFmpeg::open_input_file(const std::string& file_name)
 {
     check_list_limit(input_files.size(), MAX_FILES, "input files");
-    unicode::InputFormatPtr context;
-    const bool opened = open_input_context(file_name, context);
+    InputFilePtr context;
+    const bool opened = open_and_probe_input(file_name, context);
     if (opened) register_input(file_name, std::move(context));
     reset_per_input_values();
     return opened;
 }
 
-bool TCustomFFmpeg::open_input_context(const std::string& file_name, unicode::InputFormatPtr& owner)
+bool TCustomFFmpeg::open_and_probe_input(const std::string& file_name, InputFilePtr& owner)
 {
     AVCodecID video_id{}, audio_id{}, subtitle_id{};
     if (!find_codec_id(video_codec_name, AVMEDIA_TYPE_VIDEO, false, video_id) ||
@@ -102,7 +101,7 @@ bool TCustomFFmpeg::open_input_context(const std::string& file_name, unicode::In
 
     DictionaryPtr parameters = input_format_parameters();
     AVDictionary* options = parameters.release();
-    const int result = unicode::open_input(&context, file_name, forced_input_format, &options);
+    const int result = quillon::open_input_context(&context, file_name, forced_input_format, &options);
     lib::av_dict_free(&options);
     if (result < 0) { // the library freed the context
         last_error = format_open_error(file_name, result);
@@ -117,7 +116,7 @@ bool TCustomFFmpeg::open_input_context(const std::string& file_name, unicode::In
         probed = lib::avformat_find_stream_info(context, nullptr);
     }
     if (probed < 0 && verbose >= 0) {
-        last_error = text_format("%s: could not find codec parameters", file_name.c_str());
+        last_error = printf_text("%s: could not find codec parameters", file_name.c_str());
         return false;
     }
     return true;
@@ -142,7 +141,7 @@ int64_t TCustomFFmpeg::seek_to_start(AVFormatContext* context)
     return timestamp;
 }
 
-void TCustomFFmpeg::register_input(const std::string& file_name, unicode::InputFormatPtr owner)
+void TCustomFFmpeg::register_input(const std::string& file_name, InputFilePtr owner)
 {
     AVFormatContext* context = owner.get();
     const int64_t timestamp = seek_to_start(context);
@@ -155,7 +154,7 @@ void TCustomFFmpeg::register_input(const std::string& file_name, unicode::InputF
     input_file_names.push_back(file_name);
     input_ts_offsets.push_back(copy_ts ? input_ts_offset : input_ts_offset - timestamp);
     input_stream_contexts.push_back(std::move(decoders));
-    if (verbose >= 0) lib::av_dump_format(context, n, unicode::to_library_file_name(file_name).c_str(), 0);
+    if (verbose >= 0) lib::av_dump_format(context, n, ToLibraryFileName(file_name).c_str(), 0);
 }
 
 std::vector<CodecContextPtr> TCustomFFmpeg::learn_input_streams(AVFormatContext* context)
@@ -227,7 +226,7 @@ void TCustomFFmpeg::learn_video_stream(int index, AVStream* stream, AVCodecConte
     const AVRational codec_rate = stream->avg_frame_rate;
     if ((codec_rate.num != container_rate.num || codec_rate.den != container_rate.den) && verbose > 0 && codec_rate.den &&
         container_rate.den)
-        log(1, text_format("Seems stream %d codec frame rate differs from container frame rate: %2.2f (%d/%d) -> %2.2f (%d/%d)",
+        log(1, printf_text("Seems stream %d codec frame rate differs from container frame rate: %2.2f (%d/%d) -> %2.2f (%d/%d)",
                            index, double(codec_rate.num) / codec_rate.den, codec_rate.num, codec_rate.den,
                            double(container_rate.num) / container_rate.den, container_rate.num, container_rate.den));
     frame_rate = container_rate;

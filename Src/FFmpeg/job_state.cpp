@@ -9,6 +9,7 @@
 #include "FFmpeg/preview_lock.h"
 #include "FFmpeg/stream_values.h"
 #include "FFmpegLoader/loader.h"
+#include "UnicodeProtocol/unicode_protocol.h"
 
 namespace quillon {
 
@@ -66,19 +67,19 @@ void TCustomFFmpeg::free_generic_options()
 }
 
 // An output that never received a byte is not worth keeping.
-void delete_if_empty(const char* library_name)
+void delete_if_empty(const std::string& file_name)
 {
     struct stat info {};
-    if (library_name && *library_name && stat(library_name, &info) == 0 && S_ISREG(info.st_mode) && info.st_size == 0)
-        unlink(library_name);
+    if (!file_name.empty() && stat(file_name.c_str(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size == 0)
+        unlink(file_name.c_str());
 }
 
 void TCustomFFmpeg::close_output_files()
 {
     output_streams.clear(); // the encoder contexts go before the files they describe
     for (AVFormatContext* output : output_files) {
-        if (output->oformat && !(output->oformat->flags & AVFMT_NOFILE) && output->pb) lib::avio_closep(&output->pb);
-        delete_if_empty(output->url);
+        if (output->oformat && !(output->oformat->flags & AVFMT_NOFILE) && output->pb) close_byte_stream(&output->pb);
+        if (output->url) delete_if_empty(FromLibraryFileName(output->url));
         lib::avformat_free_context(output); // frees streams, programmes, chapters and metadata
         if (join_mode) break;               // the other entries are the same context
     }
@@ -88,7 +89,7 @@ void TCustomFFmpeg::close_output_files()
 void TCustomFFmpeg::close_input_files()
 {
     input_stream_contexts.clear();
-    for (AVFormatContext*& input : input_files) lib::avformat_close_input(&input);
+    for (AVFormatContext*& input : input_files) close_input_context(&input);
     input_files.clear();
     input_file_names.clear();
 }

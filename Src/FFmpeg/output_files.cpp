@@ -6,7 +6,6 @@
 
 #include "FFmpeg/custom_ffmpeg.h"
 #include "FFmpeg/stream_values.h"
-#include "FFmpeg/text_format.h"
 #include "Formatting/formatting.h"
 #include "UnicodeProtocol/unicode_protocol.h"
 
@@ -103,10 +102,10 @@ int TCustomFFmpeg::open_output_file(const std::string& file_name, bool join)
 
 AVFormatContext* TCustomFFmpeg::create_output_context(const std::string& file_name)
 {
-    const std::string library_name = unicode::to_library_file_name(file_name);
+    const std::string library_name = ToLibraryFileName(file_name);
     if (!forced_output_format) forced_output_format = lib::av_guess_format(nullptr, library_name.c_str(), nullptr);
     if (!forced_output_format)
-        throw OutputFailure{text_format("Unable to find a suitable output format for '%s'", file_name.c_str())};
+        throw OutputFailure{printf_text("Unable to find a suitable output format for '%s'", file_name.c_str())};
     AVFormatContext* context = nullptr;
     if (lib::avformat_alloc_output_context2(&context, forced_output_format, nullptr, library_name.substr(0, 1023).c_str()) < 0)
         throw OutputFailure{format_open_error(file_name, AVERROR(ENOMEM))};
@@ -127,7 +126,7 @@ void TCustomFFmpeg::create_output_streams(AVFormatContext* context)
             use_audio = use_audio && inputs.has_audio;
             use_subtitle = use_subtitle && inputs.has_subtitle;
         } catch (const FFmpegException& e) {
-            throw OutputFailure{text_format("check_audio_video_sub_inputs fail: %s", e.what())};
+            throw OutputFailure{printf_text("check_audio_video_sub_inputs fail: %s", e.what())};
         }
     }
     use_video = use_video && !video_disable;
@@ -153,7 +152,7 @@ void TCustomFFmpeg::create_stream_or_fail(bool wanted, const char* failure_forma
     try {
         create();
     } catch (const FFmpegException& e) {
-        throw OutputFailure{text_format(failure_format, e.what())};
+        throw OutputFailure{printf_text(failure_format, e.what())};
     }
 }
 
@@ -181,15 +180,16 @@ void TCustomFFmpeg::open_output_byte_stream(AVFormatContext* context, const std:
 {
     const AVOutputFormat* format = context->oformat;
     if ((format->flags & AVFMT_NEEDNUMBER) && !lib::av_filename_number_test(context->url))
-        throw OutputFailure{format_open_error(file_name, image_name_syntax_error)};
+        throw OutputFailure{format_open_error(file_name, OPEN_ERROR_IMAGE_NAME_SYNTAX)};
     if (format->flags & AVFMT_NOFILE) return;
     // Replacing an input would destroy it before it is read.
     for (const std::string& input : input_file_names)
         if (same_file(file_name, input))
-            throw OutputFailure{text_format("Output file '%s' is the same file as input file '%s'", file_name.c_str(),
+            throw OutputFailure{printf_text("Output file '%s' is the same file as input file '%s'", file_name.c_str(),
                                             input.c_str())};
-    if (unicode::open_output(&context->pb, file_name) < 0)
-        throw OutputFailure{text_format("Could not open '%s'", file_name.c_str())};
+    install_unicode_io(context);
+    if (open_byte_stream(&context->pb, file_name, AVIO_FLAG_WRITE) < 0)
+        throw OutputFailure{printf_text("Could not open '%s'", file_name.c_str())};
 }
 
 void TCustomFFmpeg::apply_muxer_timing(AVFormatContext* context) const
@@ -225,8 +225,8 @@ int TCustomFFmpeg::fail_output(const std::string& text, AVFormatContext* context
     if (output_streams.size() > output_files.size()) output_streams.resize(output_files.size());
     if (context) {
         if (context->pb) {
-            unicode::close_output(&context->pb);
-            delete_if_empty(context->url);
+            close_byte_stream(&context->pb);
+            delete_if_empty(FromLibraryFileName(context->url));
         }
         lib::avformat_free_context(context);
     }

@@ -5,7 +5,6 @@
 
 #include "FFmpeg/custom_ffmpeg.h"
 #include "FFmpeg/stream_values.h"
-#include "FFmpeg/text_format.h"
 
 namespace quillon {
 

@@ -3,7 +3,6 @@
 #include <thread>
 
 #include "FFmpeg/custom_ffmpeg.h"
-#include "FFmpeg/text_format.h"
 #include "Formatting/formatting.h"
 
 namespace quillon {
@@ -64,7 +63,7 @@ int TCustomFFmpeg::receive_frames(InputStreamState& ist, int ist_index, const AV
         if (is_again_or_eof(result)) return 0;
         if (result < 0) return -1;
         if (++frames > 1 && packet && verbose > 0)
-            log(0, text_format("Multiple frames in a packet from stream %d", packet->stream_index));
+            log(0, printf_text("Multiple frames in a packet from stream %d", packet->stream_index));
         advance_clock(ist, frame.get());
         dispatch_frame(ist, ist_index, frame.get());
         lib::av_frame_unref(frame.get());
@@ -171,7 +170,7 @@ void TCustomFFmpeg::write_packet(AVFormatContext* file, AVPacket* packet, Output
         if (result == AVERROR(EAGAIN)) return; // the filter holds the packet back for now
         if (result < 0 && (log_sink || exit_on_error)) {
             const char* codec = ost.encoder_codec ? ost.encoder_codec->name : "copy";
-            const std::string text = text_format("%s failed for stream %d, codec %s", filter->filter->name,
+            const std::string text = printf_text("%s failed for stream %d, codec %s", filter->filter->name,
                                                  packet->stream_index, codec) + ": " + lib::error_text(result);
             if (exit_on_error) throw FFmpegException(text);
             log(0, text);

@@ -4,7 +4,6 @@
 
 #include "FFmpeg/custom_ffmpeg.h"
 #include "FFmpeg/stream_values.h"
-#include "FFmpeg/text_format.h"
 #include "FFmpegLoader/loader.h"
 #include "Formatting/formatting.h"
 
@@ -64,10 +63,10 @@ void TCustomFFmpeg::check_stream_maps(int output_stream_count) const
     };
     for (const StreamMap& map : stream_maps) {
         if (!valid(map.file_index, map.stream_index))
-            throw FFmpegException(text_format("Could not find input stream #%d.%d", map.file_index, map.stream_index));
+            throw FFmpegException(printf_text("Could not find input stream #%d.%d", map.file_index, map.stream_index));
         if (!valid(map.sync_file_index, map.sync_stream_index))
             throw FFmpegException(
-                text_format("Could not find sync stream #%d.%d", map.sync_file_index, map.sync_stream_index));
+                printf_text("Could not find sync stream #%d.%d", map.sync_file_index, map.sync_stream_index));
     }
 }
 
@@ -78,7 +77,7 @@ void TCustomFFmpeg::build_output_table()
         AVFormatContext* file = output_files[f];
         if (file->nb_streams == 0) {
             lib::av_dump_format(file, static_cast<int>(f), file->url, 1);
-            throw FFmpegException(text_format("Output file #%d does not contain any stream", static_cast<int>(f)));
+            throw FFmpegException(printf_text("Output file #%d does not contain any stream", static_cast<int>(f)));
         }
         total += static_cast<int>(file->nb_streams);
     }
@@ -125,7 +124,7 @@ int TCustomFFmpeg::map_output_stream(const OutputStreamState& ost, int n)
         const AVMediaType source_type = input_stream_states[source]->decoder->codec_type;
         if (source_type != type) {
             lib::av_dump_format(file, ost.file_index, file->url, 1);
-            throw FFmpegException(text_format("Codec type mismatch for mapping #%d.%d (%s) -> #%d.%d (%s)",
+            throw FFmpegException(printf_text("Codec type mismatch for mapping #%d.%d (%s) -> #%d.%d (%s)",
                                               map.file_index, map.stream_index, stream_type_name(source_type).c_str(), ost.file_index,
                                               ost.index, stream_type_name(type).c_str()));
         }
@@ -153,7 +152,7 @@ int TCustomFFmpeg::map_output_stream(const OutputStreamState& ost, int n)
                 if (input_stream_states[i]->decoder->codec_type == type) return i;
     }
     lib::av_dump_format(file, ost.file_index, file->url, 1);
-    throw FFmpegException(text_format("Could not find input stream matching output stream #%d.%d (%s)", ost.file_index,
+    throw FFmpegException(printf_text("Could not find input stream matching output stream #%d.%d (%s)", ost.file_index,
                                       ost.index, stream_type_name(type).c_str()));
 }
 
@@ -293,11 +292,11 @@ void TCustomFFmpeg::open_pass_log(OutputStreamState& ost, int n)
     const std::string name = (prefix + "-" + std::to_string(n) + ".log").substr(0, 1023);
     if (flags & AV_CODEC_FLAG_PASS1) {
         ost.pass_log = lib::my_fopen(name.c_str(), "wb");
-        if (!ost.pass_log) throw FFmpegException(text_format("Cannot write log file %s for pass-1 encoding", name.c_str()));
+        if (!ost.pass_log) throw FFmpegException(printf_text("Cannot write log file %s for pass-1 encoding", name.c_str()));
         return;
     }
     FILE* file = lib::my_fopen(name.c_str(), "rb");
-    if (!file) throw FFmpegException(text_format("Cannot read log file %s for pass-2 encoding", name.c_str()));
+    if (!file) throw FFmpegException(printf_text("Cannot read log file %s for pass-2 encoding", name.c_str()));
     lib::my_fseek(file, 0, SEEK_END);
     const long size = lib::my_ftell(file);
     lib::my_fseek(file, 0, SEEK_SET);
@@ -324,10 +323,10 @@ void TCustomFFmpeg::log_stream_mapping()
     for (const auto& ost : output_stream_states) {
         const InputStreamState& source = *input_stream_states[ost->source_index];
         const std::string type = stream_type_name(ost->encoder->codec_type);
-        log(1, text_format("  Stream #%d.%d -> #%d.%d (%s)", source.file_index, source.index,
+        log(1, printf_text("  Stream #%d.%d -> #%d.%d (%s)", source.file_index, source.index,
                            join_mode ? 0 : ost->file_index, ost->index, type.c_str()));
         if (ost->sync_source != &source)
-            log(1, text_format(" [sync #%d.%d (%s)]", ost->sync_source->file_index, ost->sync_source->index, type.c_str()));
+            log(1, printf_text(" [sync #%d.%d (%s)]", ost->sync_source->file_index, ost->sync_source->index, type.c_str()));
     }
 }
 
@@ -350,7 +349,7 @@ void TCustomFFmpeg::open_encoder(OutputStreamState& ost, int r)
     const AVCodec* codec = r < static_cast<int>(output_codecs.size()) && output_codecs[r] ? output_codecs[r]
                                                                                            : lib::avcodec_find_encoder(ost.encoder->codec_id);
     if (!codec)
-        throw FFmpegException(text_format("Unsupported codec for output stream #%d.%d (%s)", ost.file_index, ost.index, type.c_str()));
+        throw FFmpegException(printf_text("Unsupported codec for output stream #%d.%d (%s)", ost.file_index, ost.index, type.c_str()));
     int result = 0;
     {
         std::lock_guard guard(codec_lock());
@@ -358,7 +357,7 @@ void TCustomFFmpeg::open_encoder(OutputStreamState& ost, int r)
         if (result >= 0) ost.encoder_open = true;
     }
     if (result < 0)
-        throw FFmpegException(text_format("Error while opening codec for output stream #%d.%d (%s) - maybe incorrect "
+        throw FFmpegException(printf_text("Error while opening codec for output stream #%d.%d (%s) - maybe incorrect "
                                           "parameters such as bit_rate, rate, width or height",
                                           ost.file_index, ost.index, type.c_str()));
     ost.encoder_codec = codec;
@@ -387,11 +386,11 @@ void TCustomFFmpeg::open_bitstream_filters(OutputStreamState& ost)
         const AVBitStreamFilter* filter = lib::av_bsf_get_by_name(name.c_str());
         AVBSFContext* context = nullptr;
         if (!filter || lib::av_bsf_alloc(filter, &context) < 0)
-            throw FFmpegException(text_format("Unknown bitstream filter %s", name.c_str()));
+            throw FFmpegException(printf_text("Unknown bitstream filter %s", name.c_str()));
         BsfPtr owner(context);
         lib::avcodec_parameters_copy(context->par_in, ost.stream->codecpar);
         context->time_base_in = ost.stream->time_base;
-        if (lib::av_bsf_init(context) < 0) throw FFmpegException(text_format("Unknown bitstream filter %s", name.c_str()));
+        if (lib::av_bsf_init(context) < 0) throw FFmpegException(printf_text("Unknown bitstream filter %s", name.c_str()));
         lib::avcodec_parameters_copy(ost.stream->codecpar, context->par_out);
         ost.bitstream_filters.push_back(std::move(owner));
     }
@@ -416,7 +415,7 @@ void TCustomFFmpeg::open_decoder(InputStreamState& ist, const AVCodec* by_name)
     const std::string type = stream_type_name(ist.decoder->codec_type);
     const AVCodec* codec = by_name ? by_name : lib::avcodec_find_decoder(ist.decoder->codec_id);
     if (!codec)
-        throw FFmpegException(text_format("Unsupported codec (id=%d) for input stream #%d.%d (%s)",
+        throw FFmpegException(printf_text("Unsupported codec (id=%d) for input stream #%d.%d (%s)",
                                           static_cast<int>(ist.decoder->codec_id), ist.file_index, ist.index, type.c_str()));
     int result = 0;
     {
@@ -426,7 +425,7 @@ void TCustomFFmpeg::open_decoder(InputStreamState& ist, const AVCodec* by_name)
     }
     if (result < 0)
         throw FFmpegException(
-            text_format("Error while opening codec for input stream #%d.%d (%s)", ist.file_index, ist.index, type.c_str()));
+            printf_text("Error while opening codec for input stream #%d.%d (%s)", ist.file_index, ist.index, type.c_str()));
     ist.decoder_codec = codec;
 }
 
@@ -444,10 +443,10 @@ void TCustomFFmpeg::copy_metadata_maps()
     for (const MetaDataMap& map : meta_data_maps) {
         if (map.out_file < 0 || map.out_file >= static_cast<int>(output_files.size()))
             throw FFmpegException(
-                text_format("Invalid output file index %d map_meta_data(%d,%d)", map.out_file, map.out_file, map.in_file));
+                printf_text("Invalid output file index %d map_meta_data(%d,%d)", map.out_file, map.out_file, map.in_file));
         if (map.in_file < 0 || map.in_file >= static_cast<int>(input_files.size()))
             throw FFmpegException(
-                text_format("Invalid input file index %d map_meta_data(%d,%d)", map.in_file, map.out_file, map.in_file));
+                printf_text("Invalid input file index %d map_meta_data(%d,%d)", map.in_file, map.out_file, map.in_file));
         lib::av_dict_copy(&output_files[map.out_file]->metadata, input_files[map.in_file]->metadata, 0);
     }
 }
@@ -459,7 +458,7 @@ void TCustomFFmpeg::write_headers()
         AVFormatContext* file = output_files[f];
         if (lib::avformat_write_header(file, nullptr) < 0)
             throw FFmpegException(
-                text_format("Could not write header for output file #%d (incorrect codec parameters ?)", static_cast<int>(f)));
+                printf_text("Could not write header for output file #%d (incorrect codec parameters ?)", static_cast<int>(f)));
         all_rtp = all_rtp && std::string(file->oformat->name) == "rtp";
         if (join_mode) break;
     }

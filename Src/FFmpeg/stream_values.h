@@ -18,8 +18,8 @@ std::vector<RcOverride> parse_rc_override(const std::string& text);
 // Muxer delays are whole microseconds, truncated.
 int64_t mux_seconds_to_microseconds(float seconds);
 
-// Deletes the file behind a library file name when it exists and is empty.
-void delete_if_empty(const char* library_name);
+// Deletes the file when it exists and is empty.
+void delete_if_empty(const std::string& file_name);
 
 } // namespace quillon
 

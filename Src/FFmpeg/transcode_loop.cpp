@@ -4,7 +4,6 @@
 #include <cstdlib>
 
 #include "FFmpeg/custom_ffmpeg.h"
-#include "FFmpeg/text_format.h"
 #include "Formatting/formatting.h"
 
 namespace quillon {
@@ -131,7 +130,7 @@ void TCustomFFmpeg::handle_packet(int file_index, AVPacket* packet)
     correct_discontinuity(file_index, ist, packet);
 
     if (process_packet(ist, ist_index, packet) < 0) {
-        const std::string text = text_format("Error while decoding stream #%d.%d (%s)", ist.file_index, ist.index,
+        const std::string text = printf_text("Error while decoding stream #%d.%d (%s)", ist.file_index, ist.index,
                                              stream_type_name(ist.decoder->codec_type).c_str());
         if (exit_on_error) throw FFmpegException(text);
         if (verbose >= 0) log(1, text);
@@ -148,7 +147,7 @@ void TCustomFFmpeg::correct_discontinuity(int file_index, InputStreamState& ist,
     if (std::llabs(delta) <= int64_t(double(dts_delta_threshold) * 1e6) && packet_dts + 1 >= ist.pts) return;
     input_ts_offsets[file_index] -= delta;
     if (verbose > 2)
-        log(1, text_format("timestamp discontinuity %lld, new offset= %lld", static_cast<long long>(delta),
+        log(1, printf_text("timestamp discontinuity %lld, new offset= %lld", static_cast<long long>(delta),
                            static_cast<long long>(input_ts_offsets[file_index])));
     const int64_t shift = lib::av_rescale_q(delta, microseconds, time_base);
     packet->dts -= shift;

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "FFmpeg/custom_ffmpeg.h"
-#include "FFmpeg/text_format.h"
+#include "Formatting/formatting.h"
 
 namespace quillon {
 
@@ -34,7 +34,7 @@ int TCustomFFmpeg::video_frame_count(AVFormatContext* file, OutputStreamState& o
             if (verbose > 2) log(1, "*** drop!");
         } else if (count > 1) {
             dup_count += count - 1;
-            if (verbose > 2) log(1, text_format("*** %d dup!", count - 1));
+            if (verbose > 2) log(1, printf_text("*** %d dup!", count - 1));
         }
     }
     return std::min(count, max_frames[0] - ost.frame_number);
