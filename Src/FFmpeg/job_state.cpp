@@ -7,6 +7,7 @@
 
 #include "FFmpeg/custom_ffmpeg.h"
 #include "FFmpeg/preview_lock.h"
+#include "FFmpeg/stream_values.h"
 #include "FFmpegLoader/loader.h"
 #include "UnicodeProtocol/unicode_protocol.h"
 
@@ -26,6 +27,7 @@ TCustomFFmpeg::TCustomFFmpeg()
 
 TCustomFFmpeg::~TCustomFFmpeg()
 {
+    stop_job();
     release_job();
 }
 
@@ -64,7 +66,6 @@ void TCustomFFmpeg::free_generic_options()
     generic_options.set_names.clear();
 }
 
-namespace {
 // An output that never received a byte is not worth keeping.
 void delete_if_empty(const std::string& file_name)
 {
@@ -72,10 +73,10 @@ void delete_if_empty(const std::string& file_name)
     if (!file_name.empty() && stat(file_name.c_str(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size == 0)
         unlink(file_name.c_str());
 }
-} // namespace
 
 void TCustomFFmpeg::close_output_files()
 {
+    output_streams.clear(); // the encoder contexts go before the files they describe
     for (AVFormatContext* output : output_files) {
         if (output->oformat && !(output->oformat->flags & AVFMT_NOFILE) && output->pb) close_byte_stream(&output->pb);
         if (output->url) delete_if_empty(FromLibraryFileName(output->url));
@@ -87,8 +88,10 @@ void TCustomFFmpeg::close_output_files()
 
 void TCustomFFmpeg::close_input_files()
 {
+    input_stream_contexts.clear();
     for (AVFormatContext*& input : input_files) close_input_context(&input);
     input_files.clear();
+    input_file_names.clear();
 }
 
 void TCustomFFmpeg::free_job_texts()
