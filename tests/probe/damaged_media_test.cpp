@@ -15,6 +15,8 @@ using namespace quillon;
 
 namespace {
 
+using test::Clip;
+
 // Bytes this process has read through read() so far.
 int64_t bytes_read_by_process()
 {
@@ -40,14 +42,15 @@ void ask_everything(TAVProbe& probe, const std::string& what)
     if (probe.FirstVideoStream() < 0) return;
     for (int64_t position : {0, 500000, 1500000, 5000000, -1}) {
         const TBitmap& picture = probe.GetFrameBitmap(-1, position);
-        if (picture.Empty()) EXPECT_FALSE(probe.LastError().empty()) << what << " at " << position;
+        if (picture.Empty()) {
+            EXPECT_FALSE(probe.LastError().empty()) << what << " at " << position;
+        }
     }
 }
 
 class DamagedMedia : public ::testing::Test {
 protected:
     void SetUp() override { test::load_libraries(); }
-    const test::ProbeMedia& media = test::probe_media();
     test::ScratchDir dir{"damaged"};
     TAVProbe probe;
 };
@@ -55,22 +58,23 @@ protected:
 TEST_F(DamagedMedia, EveryDamageGivesAnErrorOrPartialInformation)
 {
     struct Case {
-        fs::path source;
+        Clip source;
         fx::Damage damage;
         double where;
     };
     const Case cases[] = {
-        {media.mp4, fx::Damage::truncated, 0.5},       {media.mp4, fx::Damage::truncated, 0.02},
-        {media.mp4, fx::Damage::garbage_middle, 0.5}, {media.mp4, fx::Damage::zeroed, 0.3},
-        {media.ts_two, fx::Damage::truncated, 0.4},   {media.ts_two, fx::Damage::garbage_middle, 0.5},
-        {media.bgr_odd, fx::Damage::truncated, 0.6},  {media.png, fx::Damage::truncated, 0.5},
-        {media.mp4, fx::Damage::zero_length, 0},      {media.mp4, fx::Damage::not_media, 0},
+        {Clip::mp4, fx::Damage::truncated, 0.5},      {Clip::mp4, fx::Damage::truncated, 0.02},
+        {Clip::mp4, fx::Damage::garbage_middle, 0.5}, {Clip::mp4, fx::Damage::zeroed, 0.3},
+        {Clip::ts_two, fx::Damage::truncated, 0.4},   {Clip::ts_two, fx::Damage::garbage_middle, 0.5},
+        {Clip::bgr_odd, fx::Damage::truncated, 0.6},  {Clip::png, fx::Damage::truncated, 0.5},
+        {Clip::mp4, fx::Damage::zero_length, 0},      {Clip::mp4, fx::Damage::not_media, 0},
     };
     int index = 0;
     for (const Case& c : cases) {
-        const fs::path damaged = dir / ("damaged" + std::to_string(index++) + c.source.extension().string());
-        fx::damage_file(c.source, damaged, c.damage, c.where);
-        const std::string what = damaged.filename().string() + " from " + c.source.filename().string();
+        const fs::path& source = test::probe_clip(c.source);
+        const fs::path damaged = dir / ("damaged" + std::to_string(index++) + source.extension().string());
+        fx::damage_file(source, damaged, c.damage, c.where);
+        const std::string what = damaged.filename().string() + " from " + source.filename().string();
         if (probe.LoadFile(damaged.string())) {
             ask_everything(probe, what);
         } else {
@@ -84,7 +88,7 @@ TEST_F(DamagedMedia, EmptyAndTextFilesAreUnknownFormats)
 {
     for (fx::Damage damage : {fx::Damage::zero_length, fx::Damage::not_media}) {
         const fs::path file = dir / "plain.bin";
-        fx::damage_file(media.mp4, file, damage);
+        fx::damage_file(test::probe_clip(Clip::mp4), file, damage);
         EXPECT_FALSE(probe.LoadFile(file.string()));
         EXPECT_EQ(probe.LastError(), file.string() + ": Unknown format");
     }
@@ -94,7 +98,7 @@ TEST_F(DamagedMedia, LargeFileIsNotReadWhole)
 {
     // A transport stream followed by 3 GiB of zeros (a sparse file).
     const fs::path big = dir / "big.ts";
-    fs::copy_file(media.ts_two, big);
+    fs::copy_file(test::probe_clip(Clip::ts_two), big);
     fs::resize_file(big, fs::file_size(big) + (int64_t{3} << 30));
     const int64_t before = bytes_read_by_process();
     ASSERT_TRUE(probe.LoadFile(big.string())) << probe.LastError();

@@ -17,6 +17,18 @@ using namespace quillon;
 
 namespace {
 
+using test::Clip;
+
+std::string clip(Clip c)
+{
+    return test::probe_clip(c).string();
+}
+
+const std::filesystem::path& media_folder()
+{
+    return test::probe_media_folder();
+}
+
 // Frame number of a time in microseconds at 25 frames per second.
 int frame_at(int64_t microseconds)
 {
@@ -33,13 +45,12 @@ class FrameGrab : public ::testing::Test {
 protected:
     void SetUp() override { test::load_libraries(); }
     int64_t read_position() const { return lib::avio_seek(probe.FormatContext()->pb, 0, SEEK_CUR); }
-    const test::ProbeMedia& media = test::probe_media();
     TAVProbe probe;
 };
 
 TEST_F(FrameGrab, PicturesShowTheFrameOfTheirTime)
 {
-    ASSERT_TRUE(probe.LoadFile(media.mp4.string())) << probe.LastError();
+    ASSERT_TRUE(probe.LoadFile(clip(Clip::mp4))) << probe.LastError();
     for (int64_t position : {0, 400000, 1000000, 1960000, 1200000}) {
         const TBitmap& picture = probe.GetFrameBitmap(-1, position);
         ASSERT_EQ(picture.Width(), 320) << probe.LastError();
@@ -54,7 +65,7 @@ TEST_F(FrameGrab, PicturesShowTheFrameOfTheirTime)
 
 TEST_F(FrameGrab, RepeatedRequestIsAnsweredFromTheKeptPicture)
 {
-    ASSERT_TRUE(probe.LoadFile(media.mp4.string()));
+    ASSERT_TRUE(probe.LoadFile(clip(Clip::mp4)));
     const TBitmap& first = probe.GetFrameBitmap(-1, 800000);
     const int number = test::frame_number_of(first);
     ASSERT_GE(number, 20);
@@ -67,7 +78,7 @@ TEST_F(FrameGrab, RepeatedRequestIsAnsweredFromTheKeptPicture)
 
 TEST_F(FrameGrab, RequestBeyondTheEndIsBlackAndRemembered)
 {
-    ASSERT_TRUE(probe.LoadFile(media.mp4.string()));
+    ASSERT_TRUE(probe.LoadFile(clip(Clip::mp4)));
     for (int attempt = 0; attempt < 2; ++attempt) {
         const int64_t position = attempt ? read_position() : -1;
         const TBitmap& picture = probe.GetFrameBitmap(-1, 10000000);
@@ -76,7 +87,9 @@ TEST_F(FrameGrab, RequestBeyondTheEndIsBlackAndRemembered)
         EXPECT_EQ(picture.Height(), 240);
         EXPECT_TRUE(test::all_black(picture));
         EXPECT_EQ(probe.LastFramePTS(), -1);
-        if (attempt) EXPECT_EQ(read_position(), position) << "the second answer read the file";
+        if (attempt) {
+            EXPECT_EQ(read_position(), position) << "the second answer read the file";
+        }
     }
     // A later request inside the clip decodes again.
     EXPECT_GE(test::frame_number_of(probe.GetFrameBitmap(-1, 1000000)), 25);
@@ -84,7 +97,7 @@ TEST_F(FrameGrab, RequestBeyondTheEndIsBlackAndRemembered)
 
 TEST_F(FrameGrab, StillPictureIsTheSameAtEveryPosition)
 {
-    ASSERT_TRUE(probe.LoadFile(media.png.string())) << probe.LastError();
+    ASSERT_TRUE(probe.LoadFile(clip(Clip::png))) << probe.LastError();
     const TBitmap& first = probe.GetFrameBitmap(-1, 0);
     ASSERT_EQ(first.Width(), 320) << probe.LastError();
     EXPECT_EQ(test::frame_number_of(first), 0);
@@ -99,7 +112,7 @@ TEST_F(FrameGrab, StillPictureIsTheSameAtEveryPosition)
 
 TEST_F(FrameGrab, NegativePositionTakesTheNextFrame)
 {
-    ASSERT_TRUE(probe.LoadFile(media.mp4.string()));
+    ASSERT_TRUE(probe.LoadFile(clip(Clip::mp4)));
     ASSERT_TRUE(probe.Seek(-1, 0));
     int previous = -1;
     for (int i = 0; i < 5; ++i) {
@@ -113,7 +126,7 @@ TEST_F(FrameGrab, NegativePositionTakesTheNextFrame)
 
 TEST_F(FrameGrab, SeekThenNextFrameReachesTheWantedTime)
 {
-    ASSERT_TRUE(probe.LoadFile(media.mp4.string()));
+    ASSERT_TRUE(probe.LoadFile(clip(Clip::mp4)));
     ASSERT_TRUE(probe.Seek(-1, 1000000));
     const int number = test::frame_number_of(probe.GetNextFrameBitmap(-1));
     EXPECT_EQ(number, frame_at(probe.LastFramePTS()));
@@ -124,8 +137,8 @@ TEST_F(FrameGrab, SeekThenNextFrameReachesTheWantedTime)
 
 TEST_F(FrameGrab, RawBgrPicturesOfEvenAndOddWidth)
 {
-    for (const auto& [path, width] : {std::pair{media.bgr_even, 320}, std::pair{media.bgr_odd, 321}}) {
-        ASSERT_TRUE(probe.LoadFile(path.string())) << probe.LastError();
+    for (const auto& [raw, width] : {std::pair{Clip::bgr_even, 320}, std::pair{Clip::bgr_odd, 321}}) {
+        ASSERT_TRUE(probe.LoadFile(clip(raw))) << probe.LastError();
         const TBitmap& picture = probe.GetFrameBitmap(-1, 480000);
         ASSERT_EQ(picture.Width(), width) << probe.LastError();
         EXPECT_EQ(picture.Stride(), (width * 3 + 3) / 4 * 4);
@@ -141,11 +154,11 @@ TEST_F(FrameGrab, BadRequestsEmptyThePicture)
     EXPECT_FALSE(probe.Seek(-1, 0));
     EXPECT_EQ(probe.LastError(), "file not loaded.");
 
-    ASSERT_TRUE(probe.LoadFile(media.wav.string()));
+    ASSERT_TRUE(probe.LoadFile(clip(Clip::wav)));
     EXPECT_TRUE(probe.GetFrameBitmap(-1, 0).Empty());
     EXPECT_EQ(probe.LastError(), "no video stream.");
 
-    ASSERT_TRUE(probe.LoadFile(media.mp4.string()));
+    ASSERT_TRUE(probe.LoadFile(clip(Clip::mp4)));
     ASSERT_FALSE(probe.GetFrameBitmap(-1, 0).Empty());
     EXPECT_TRUE(probe.GetFrameBitmap(2, 0).Empty());
     EXPECT_EQ(probe.LastError(), "stream index #2 is invalid.");
@@ -158,7 +171,7 @@ TEST_F(FrameGrab, BadRequestsEmptyThePicture)
 
 TEST_F(FrameGrab, CloseFileEmptiesBothPictures)
 {
-    ASSERT_TRUE(probe.LoadFile(media.mp4.string()));
+    ASSERT_TRUE(probe.LoadFile(clip(Clip::mp4)));
     ASSERT_FALSE(probe.GetFrameBitmap(-1, 400000).Empty());
     probe.CloseFile();
     EXPECT_TRUE(probe.KeptBitmap().Empty());
@@ -168,12 +181,12 @@ TEST_F(FrameGrab, CloseFileEmptiesBothPictures)
 
 TEST_F(FrameGrab, GrabbedPictureSavedAsPngReadsBackTheSame)
 {
-    ASSERT_TRUE(probe.LoadFile(media.bgr_odd.string()));
+    ASSERT_TRUE(probe.LoadFile(clip(Clip::bgr_odd)));
     TBitmap grabbed;
     grabbed.Assign(probe.GetFrameBitmap(-1, 200000));
     ASSERT_FALSE(grabbed.Empty());
     std::setlocale(LC_ALL, "C");
-    const std::string name = (media.folder / "grab \xc3\xa9.png").string();
+    const std::string name = (media_folder() / "grab \xc3\xa9.png").string();
     std::ofstream(name) << "an older file that the picture replaces";
     std::string error;
     ASSERT_TRUE(SaveBitmapAsPng(grabbed, name, error)) << error;
@@ -184,8 +197,8 @@ TEST_F(FrameGrab, GrabbedPictureSavedAsPngReadsBackTheSame)
     TBitmap empty;
     EXPECT_FALSE(SaveBitmapAsPng(empty, name, error));
     EXPECT_EQ(error, name + ": the picture is empty");
-    EXPECT_FALSE(SaveBitmapAsPng(grabbed, (media.folder / "no folder" / "x.png").string(), error));
-    EXPECT_EQ(error, (media.folder / "no folder" / "x.png").string() + ": no such file or directory");
+    EXPECT_FALSE(SaveBitmapAsPng(grabbed, (media_folder() / "no folder" / "x.png").string(), error));
+    EXPECT_EQ(error, (media_folder() / "no folder" / "x.png").string() + ": no such file or directory");
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "probe/probe_media.h"
 
 #include <algorithm>
+#include <map>
 
 #include "support/test_support.h"
 
@@ -9,62 +10,61 @@ namespace {
 
 namespace fx = quillon::fixtures;
 
-fx::ClipSpec spec(fx::Container container)
+struct ClipRecipe {
+    const char* file;
+    fx::ClipSpec spec;
+};
+
+ClipRecipe recipe(Clip clip)
 {
     fx::ClipSpec s;
-    s.container = container;
-    return s;
-}
-
-ProbeMedia make_media(const std::filesystem::path& folder)
-{
-    ProbeMedia m;
-    m.folder = folder;
-
-    m.mp4 = m.folder / "clip.mp4";
-    fx::make_clip(m.mp4, spec(fx::Container::mp4));
-
-    m.ntsc_mp4 = m.folder / "ntsc.mp4";
-    fx::ClipSpec ntsc = spec(fx::Container::mp4);
-    ntsc.frame_rate = {30000, 1001};
-    ntsc.duration = 1;
-    fx::make_clip(m.ntsc_mp4, ntsc);
-
-    m.wav = m.folder / "tone.wav";
-    fx::ClipSpec wav = spec(fx::Container::wav);
-    wav.video = false;
-    fx::make_clip(m.wav, wav);
-
-    m.ts_two = m.folder / "two.ts";
-    fx::ClipSpec ts = spec(fx::Container::mpeg_ts);
-    ts.programs = 2;
-    fx::make_clip(m.ts_two, ts);
-
-    m.png = m.folder / "still.png";
-    fx::ClipSpec png = spec(fx::Container::png);
-    png.audio = false;
-    fx::make_clip(m.png, png);
-
-    for (auto [path, width] : {std::pair{&m.bgr_even, 320}, std::pair{&m.bgr_odd, 321}}) {
-        *path = m.folder / ("bgr" + std::to_string(width) + ".avi");
-        fx::ClipSpec raw = spec(fx::Container::avi);
-        raw.video_codec = "rawvideo";
-        raw.pixel_format = "bgr24";
-        raw.width = width;
-        raw.audio = false;
-        raw.duration = 1;
-        fx::make_clip(*path, raw);
+    switch (clip) {
+    case Clip::mp4: return {"clip.mp4", s};
+    case Clip::ntsc_mp4:
+        s.frame_rate = {30000, 1001};
+        s.duration = 1;
+        return {"ntsc.mp4", s};
+    case Clip::wav:
+        s.container = fx::Container::wav;
+        s.video = false;
+        return {"tone.wav", s};
+    case Clip::ts_two:
+        s.container = fx::Container::mpeg_ts;
+        s.programs = 2;
+        return {"two.ts", s};
+    case Clip::png:
+        s.container = fx::Container::png;
+        s.audio = false;
+        return {"still.png", s};
+    case Clip::bgr_even:
+    case Clip::bgr_odd:
+        s.container = fx::Container::avi;
+        s.video_codec = "rawvideo";
+        s.pixel_format = "bgr24";
+        s.width = clip == Clip::bgr_even ? 320 : 321;
+        s.audio = false;
+        s.duration = 1;
+        return {clip == Clip::bgr_even ? "bgr320.avi" : "bgr321.avi", s};
     }
-    return m;
+    return {"clip.mp4", s};
 }
 
 } // namespace
 
-const ProbeMedia& probe_media()
+const std::filesystem::path& probe_media_folder()
 {
     static const ScratchDir folder("probe-media"); // removed when the program ends
-    static const ProbeMedia media = make_media(folder.path());
-    return media;
+    return folder.path();
+}
+
+const std::filesystem::path& probe_clip(Clip clip)
+{
+    static std::map<Clip, std::filesystem::path> made;
+    if (auto found = made.find(clip); found != made.end()) return found->second;
+    const ClipRecipe r = recipe(clip);
+    const std::filesystem::path path = probe_media_folder() / r.file;
+    fx::make_clip(path, r.spec);
+    return made.emplace(clip, path).first->second;
 }
 
 int frame_number_of(const TBitmap& bitmap)
