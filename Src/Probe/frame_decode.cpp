@@ -76,6 +76,10 @@ void TAVProbe::decode_picture(int stream, int64_t position, int64_t target)
 {
     if (!frame_) frame_.reset(lib::av_frame_alloc());
     if (!packet_) packet_.reset(lib::av_packet_alloc());
+    if (!frame_ || !packet_) {
+        set_empty("memory allocation error occurred");
+        return;
+    }
     {
         std::lock_guard canvas(bitmap_.CanvasLock());
         bitmap_.SetSize(context_->streams[stream]->codecpar->width, context_->streams[stream]->codecpar->height);
