@@ -1,6 +1,9 @@
+#define _GNU_SOURCE
 #include "myutil.h"
 
 #include <stdlib.h>
+#include <locale.h>
+#include <pthread.h>
 #include <string.h>
 
 FILE* my_fopen(const char* path, const char* mode) { return fopen(path, mode); }
@@ -29,7 +32,16 @@ int my_snprintf(char* buffer, size_t size, const char* format, ...)
 }
 
 int my_vsprintf(char* buffer, const char* format, va_list args) { return vsprintf(buffer, format, args); }
-double my_strtod(const char* text, char** end) { return strtod(text, end); }
+/* Numbers in option texts always use "." whatever the process locale is. */
+static locale_t c_locale;
+static pthread_once_t c_locale_once = PTHREAD_ONCE_INIT;
+static void make_c_locale(void) { c_locale = newlocale(LC_ALL_MASK, "C", (locale_t)0); }
+
+double my_strtod(const char* text, char** end)
+{
+    pthread_once(&c_locale_once, make_c_locale);
+    return c_locale ? strtod_l(text, end, c_locale) : strtod(text, end);
+}
 char* my_strtok(char* text, const char* delimiters) { return strtok(text, delimiters); }
 
 #ifndef MYUTIL_OMIT_STRTOL /* tests build a copy without it to prove a missing export fails the load */
