@@ -9,6 +9,7 @@
 #include <functional>
 
 #include "support/engine_fixture.h"
+#include "support/media_check.h"
 
 using namespace quillon;
 using namespace quillon::test;
@@ -247,6 +248,52 @@ TEST_F(TargetPresetTest, FailuresNameTheirCause)
     EXPECT_EQ(error_of([&] { engine.parse_option("target", "PAL-vcd"); }), "Unknown target type") << "prefixes are case-sensitive";
     EXPECT_EQ(error_of([&] { engine.parse_option("target", "pal-VCD"); }), "Unknown target type");
     EXPECT_EQ(size(), "0x0") << "a refused type changes nothing";
+}
+
+std::string video_pixel_format(const std::filesystem::path& file)
+{
+    AVFormatContext* context = nullptr;
+    if (avformat_open_input(&context, file.c_str(), nullptr, nullptr) < 0) return "(cannot open)";
+    avformat_find_stream_info(context, nullptr);
+    const int index = av_find_best_stream(context, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+    const char* name = index >= 0 ? av_get_pix_fmt_name(AVPixelFormat(context->streams[index]->codecpar->format)) : nullptr;
+    const std::string result = name ? name : "(none)";
+    avformat_close_input(&context);
+    return result;
+}
+
+// DV files from the dv presets, read back.
+TEST_F(TargetPresetTest, DvPresetsMakeDvFiles)
+{
+    const struct {
+        const char* value;
+        const char* size;
+        double rate;
+        const char* pixel_format;
+    } cases[] = {{"pal-dv", "720x576", 25, "yuv420p"}, {"ntsc-dv", "720x480", 30000.0 / 1001, "yuv411p"},
+                 {"pal-dv50", "720x576", 25, "yuv422p"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.value);
+        RecordingEngine run;
+        ASSERT_TRUE(run.open_input_file(video_source({25, 1}, "presets-25.mpg").string())) << run.last_error;
+        run.parse_option("target", c.value);
+        const auto out = scratch / (std::string(c.value) + ".dv");
+        ASSERT_EQ(run.open_output_file(out.string()), 1) << run.last_error;
+        run.start_job(false);
+        ASSERT_FALSE(run.failed) << run.error_message;
+        const MediaFacts facts = read_media(out);
+        const StreamFacts* video = facts.first(AVMEDIA_TYPE_VIDEO);
+        const StreamFacts* audio = facts.first(AVMEDIA_TYPE_AUDIO);
+        ASSERT_NE(video, nullptr);
+        ASSERT_NE(audio, nullptr);
+        EXPECT_EQ(facts.format, "dv");
+        EXPECT_EQ(video->codec, "dvvideo");
+        EXPECT_EQ(std::to_string(video->width) + "x" + std::to_string(video->height), c.size);
+        EXPECT_NEAR(video->frame_rate, c.rate, 1e-6);
+        EXPECT_EQ(video_pixel_format(out), c.pixel_format);
+        EXPECT_EQ(audio->sample_rate, 48000);
+        EXPECT_EQ(audio->channels, 2);
+    }
 }
 
 // ---- Private options of muxers and encoders ---------------------------------
