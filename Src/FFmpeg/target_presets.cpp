@@ -71,18 +71,18 @@ enum class Step {
 
 using S = Step;
 
-constexpr Step vcd_steps[] = {S::video_codec, S::audio_codec,   S::format,      S::size,        S::rate,
-                              S::gop,         S::bitrate,       S::max_rate,    S::min_rate,    S::buffer_size,
-                              S::audio_bitrate, S::sample_rate, S::channels,    S::packet_size, S::mux_rate,
-                              S::preload,     S::aspect};
-constexpr Step svcd_steps[] = {S::video_codec, S::audio_codec,   S::format,      S::size,        S::rate,
-                               S::gop,         S::bitrate,       S::max_rate,    S::min_rate,    S::buffer_size,
-                               S::scan_offset, S::audio_bitrate, S::sample_rate, S::packet_size, S::channels,
-                               S::aspect};
-constexpr Step dvd_steps[] = {S::video_codec, S::audio_codec, S::format,   S::size,          S::rate,
-                              S::gop,         S::bitrate,     S::max_rate, S::min_rate,      S::buffer_size,
-                              S::packet_size, S::mux_rate,    S::audio_bitrate, S::sample_rate, S::channels,
-                              S::aspect};
+constexpr Step vcd_steps[] = {
+    S::video_codec, S::audio_codec, S::format,   S::size,        S::rate,        S::gop,
+    S::bitrate,     S::max_rate,    S::min_rate, S::buffer_size, S::audio_bitrate, S::sample_rate,
+    S::channels,    S::packet_size, S::mux_rate, S::preload,     S::aspect};
+constexpr Step svcd_steps[] = {
+    S::video_codec, S::audio_codec, S::format,   S::size,        S::rate,          S::gop,
+    S::bitrate,     S::max_rate,    S::min_rate, S::buffer_size, S::scan_offset,   S::audio_bitrate,
+    S::sample_rate, S::packet_size, S::channels, S::aspect};
+constexpr Step dvd_steps[] = {
+    S::video_codec, S::audio_codec, S::format,   S::size,        S::rate,          S::gop,
+    S::bitrate,     S::max_rate,    S::min_rate, S::buffer_size, S::packet_size,   S::mux_rate,
+    S::audio_bitrate, S::sample_rate, S::channels, S::aspect};
 constexpr Step dv_steps[] = {S::format, S::size, S::pixel_format, S::rate, S::sample_rate, S::channels};
 
 struct TargetPreset {
