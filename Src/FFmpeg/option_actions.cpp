@@ -183,14 +183,7 @@ void TCustomFFmpeg::set_vstats_file(const std::string& name)
     vstats_filename = to_system_8bit(name);
 }
 
-// The actions below act on later parts of the job (target presets); until
-// those exist they refuse rather than pretend to succeed.
 namespace {
-[[noreturn]] void not_available(const std::string& option)
-{
-    throw FFmpegException("Option " + option + " is not available yet");
-}
-
 // The words of a "vhook" value: split at "|" when it holds one, else at
 // spaces; runs of separators give no empty words.
 std::vector<std::string> hook_words(const std::string& value)
@@ -209,11 +202,6 @@ std::vector<std::string> hook_words(const std::string& value)
 
 constexpr std::size_t max_hook_words = 63;
 } // namespace
-
-void TCustomFFmpeg::apply_target_option(const std::string&)
-{
-    not_available("target");
-}
 
 // "vhook": the first word names a frame-hook module, the rest are its
 // arguments. More words than the module's argument list holds are refused
