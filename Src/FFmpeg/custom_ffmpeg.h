@@ -282,6 +282,7 @@ protected:
     int decode_subtitle(InputStreamState& ist, int ist_index, AVPacket* packet);
     void copy_to_outputs(InputStreamState& ist, int ist_index, const AVPacket* packet);
     void write_packet(AVFormatContext* file, AVPacket* packet, OutputStreamState& ost);
+    void keep_timestamps_increasing(const AVFormatContext* file, OutputStreamState& ost, AVPacket* packet);
     void note_muxed_position(OutputStreamState& ost, const AVPacket* packet);
     void write_subtitle(AVFormatContext* file, OutputStreamState& ost, const InputStreamState& ist,
                         const AVSubtitle& subtitle, int64_t pts);

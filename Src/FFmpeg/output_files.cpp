@@ -61,7 +61,8 @@ std::string iso_time(int64_t seconds)
 
 int64_t mux_seconds_to_microseconds(float seconds)
 {
-    return static_cast<int64_t>(seconds * 1000000); // truncated, as the muxers expect
+    // The float is widened first, so 0.7f gives 699999 rather than a rounded 700000.
+    return static_cast<int64_t>(static_cast<double>(seconds) * 1000000.0);
 }
 
 void TCustomFFmpeg::check_output_options() const

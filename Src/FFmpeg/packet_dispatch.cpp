@@ -36,6 +36,7 @@ int TCustomFFmpeg::process_packet(InputStreamState& ist, int ist_index, AVPacket
     if (!ist.decoding_needed) {
         ist.pts = ist.next_pts;
         ist.next_pts += frame_duration_us(ist, packet);
+        emulate_rate(ist);
         if (start_time == 0 || ist.pts >= start_time) copy_to_outputs(ist, ist_index, packet);
         return 0;
     }
@@ -176,9 +177,30 @@ void TCustomFFmpeg::write_packet(AVFormatContext* file, AVPacket* packet, Output
             log(0, text);
         }
     }
+    keep_timestamps_increasing(file, ost, packet);
     note_muxed_position(ost, packet);
     const int result = lib::av_interleaved_write_frame(file, packet);
     if (result < 0) throw FFmpegException(format_open_error("av_interleaved_write_frame()", result));
+}
+
+// Muxers refuse a decoding time that does not move forward; where joined files
+// or a source's own timestamps overlap, the packet moves to just after the last.
+void TCustomFFmpeg::keep_timestamps_increasing(const AVFormatContext* file, OutputStreamState& ost, AVPacket* packet)
+{
+    if (packet->dts == AV_NOPTS_VALUE || (file->oformat->flags & AVFMT_NOTIMESTAMPS)) return;
+    OutputStreamState& track = ost.library_stream(); // joined copies share one stream
+    if (track.last_mux_dts != AV_NOPTS_VALUE) {
+        const int64_t least = track.last_mux_dts + ((file->oformat->flags & AVFMT_TS_NONSTRICT) ? 0 : 1);
+        if (packet->dts < least) {
+            if (verbose > 1)
+                log(0, printf_text("Non-monotonous timestamp in stream %d: %lld moved to %lld", ost.index,
+                                   static_cast<long long>(packet->dts), static_cast<long long>(least)));
+            if (packet->pts != AV_NOPTS_VALUE && packet->pts >= packet->dts)
+                packet->pts += least - packet->dts;
+            packet->dts = least;
+        }
+    }
+    track.last_mux_dts = packet->dts;
 }
 
 void TCustomFFmpeg::note_muxed_position(OutputStreamState& ost, const AVPacket* packet)
@@ -187,8 +209,8 @@ void TCustomFFmpeg::note_muxed_position(OutputStreamState& ost, const AVPacket* 
     if (timestamp == AV_NOPTS_VALUE) return;
     const AVRational base = ost.stream->time_base;
     const double end = double(timestamp + std::max<int64_t>(packet->duration, 0)) * base.num / base.den;
-    ost.mux_position = std::max(ost.mux_position, end);
-    ost.mux_started = true;
+    OutputStreamState& track = ost.library_stream();
+    track.mux_position = std::max(track.mux_position, end);
 }
 
 void TCustomFFmpeg::write_subtitle(AVFormatContext* file, OutputStreamState& ost, const InputStreamState& ist,

@@ -91,7 +91,7 @@ void TCustomFFmpeg::report_progress(bool last)
                 if (ost->encoder->flags & AV_CODEC_FLAG_PSNR) append(line, psnr_text(*ost, last));
             }
         }
-        const double position = ost->mux_position;
+        const double position = ost->library_stream().mux_position;
         if (position > 0 && position < ti1) ti1 = position;
     }
     ti1 = std::max(ti1, 0.01);

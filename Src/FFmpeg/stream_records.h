@@ -68,11 +68,14 @@ struct OutputStreamState {
     bool encoder_open = false; // in the encoder registry (first copy in join mode)
     bool encoder_drained = false;
     OutputStreamState* encoder_owner = nullptr; // the record that opens and drains the shared encoder
+    OutputStreamState& library_stream() { return encoder_owner ? *encoder_owner : *this; }
+    const OutputStreamState& library_stream() const { return encoder_owner ? *encoder_owner : *this; }
     int frame_number = 0;
     InputStreamState* sync_source = nullptr;
     int64_t sync_opts = 0; // encoder time base units (video: frames, audio: samples)
-    double mux_position = 0; // seconds, end of the last packet muxed
-    bool mux_started = false;
+    // Of the library stream (kept on the first record in join mode).
+    double mux_position = 0;               // seconds, end of the last packet muxed
+    int64_t last_mux_dts = AV_NOPTS_VALUE; // stream time base
     std::vector<BsfPtr> bitstream_filters;
     CodedFrameStats coded;
     uint64_t total_error[3] = {0, 0, 0};

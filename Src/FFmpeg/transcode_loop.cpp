@@ -17,7 +17,7 @@ double TCustomFFmpeg::output_position(const OutputStreamState& ost) const
 {
     if (ost.encoder->codec_type == AVMEDIA_TYPE_VIDEO && ost.encoding_needed)
         return double(ost.sync_opts) * ost.encoder->time_base.num / ost.encoder->time_base.den;
-    return ost.mux_position;
+    return ost.library_stream().mux_position;
 }
 
 int TCustomFFmpeg::frame_limit(AVMediaType type) const

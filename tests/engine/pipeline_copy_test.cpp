@@ -104,12 +104,12 @@ TEST_F(PipelineCopyTest, LimitsEndTheCopy)
     struct Case {
         const char* name;
         void (*configure)(TCustomFFmpeg&);
-        double max_duration;
+        double min_duration, max_duration;
         int64_t video_packets; // -1: not checked
     };
     const Case cases[] = {
-        {"t 1 s", [](TCustomFFmpeg& e) { e.recording_time = 1000000; }, 1.3, -1},
-        {"vframes 10", [](TCustomFFmpeg& e) { e.max_frames[0] = 10; }, 3.2, 10},
+        {"t 1 s", [](TCustomFFmpeg& e) { e.recording_time = 1000000; }, 0.9, 1.3, -1},
+        {"vframes 10", [](TCustomFFmpeg& e) { e.max_frames[0] = 10; }, 0.39, 0.45, 10},
     };
     for (const Case& c : cases) {
         RecordingEngine engine;
@@ -123,8 +123,10 @@ TEST_F(PipelineCopyTest, LimitsEndTheCopy)
         const MediaFacts facts = read_media(out);
         ASSERT_NE(facts.first(AVMEDIA_TYPE_VIDEO), nullptr) << c.name;
         EXPECT_LE(facts.first(AVMEDIA_TYPE_VIDEO)->last_end, c.max_duration) << c.name;
-        EXPECT_GE(facts.first(AVMEDIA_TYPE_VIDEO)->last_end, 0.9) << c.name;
-        if (c.video_packets >= 0) EXPECT_EQ(facts.first(AVMEDIA_TYPE_VIDEO)->packets, c.video_packets) << c.name;
+        EXPECT_GE(facts.first(AVMEDIA_TYPE_VIDEO)->last_end, c.min_duration) << c.name;
+        if (c.video_packets >= 0) {
+            EXPECT_EQ(facts.first(AVMEDIA_TYPE_VIDEO)->packets, c.video_packets) << c.name;
+        }
     }
 }
 

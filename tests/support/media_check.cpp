@@ -171,6 +171,17 @@ int frame_number_at(const std::filesystem::path& file, double seconds)
     return number;
 }
 
+int frame_number_of_picture(const std::filesystem::path& file, int k)
+{
+    int index = 0, number = -1;
+    decode_video(file, 0, [&](const AVFrame* frame, double) {
+        if (index++ < k) return true;
+        number = read_number(frame);
+        return false;
+    });
+    return number;
+}
+
 int count_decoded_video_frames(const std::filesystem::path& file)
 {
     int count = 0;

@@ -42,6 +42,9 @@ MediaFacts read_media(const std::filesystem::path& file);
 // fixture's frame number from it; -1 when it cannot.
 int frame_number_at(const std::filesystem::path& file, double seconds);
 
+// The fixture's frame number shown by the k-th decoded picture (from 0); -1 when none.
+int frame_number_of_picture(const std::filesystem::path& file, int k);
+
 // Decodes every frame of the first video stream; counts them.
 int count_decoded_video_frames(const std::filesystem::path& file);
 

@@ -1,0 +1,143 @@
+#include "bench_limits.h"
+
+#include <chrono>
+#include <stdexcept>
+#include <vector>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/channel_layout.h>
+}
+
+namespace quillon::bench {
+
+namespace {
+double now()
+{
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+AVCodecContext* open_decoder(const AVStream* stream)
+{
+    const AVCodec* codec = avcodec_find_decoder(stream->codecpar->codec_id);
+    AVCodecContext* context = avcodec_alloc_context3(codec);
+    avcodec_parameters_to_context(context, stream->codecpar);
+    context->thread_count = 1;
+    if (avcodec_open2(context, codec, nullptr) < 0) throw std::runtime_error("cannot open decoder");
+    return context;
+}
+
+void drain_encoder(AVCodecContext* encoder, AVPacket* packet)
+{
+    while (avcodec_receive_packet(encoder, packet) >= 0) av_packet_unref(packet);
+}
+} // namespace
+
+DecodeResult decode_only(const std::filesystem::path& file)
+{
+    DecodeResult result;
+    AVFormatContext* input = nullptr;
+    if (avformat_open_input(&input, file.c_str(), nullptr, nullptr) < 0) throw std::runtime_error("cannot open");
+    avformat_find_stream_info(input, nullptr);
+    std::vector<AVCodecContext*> decoders(input->nb_streams, nullptr);
+    for (unsigned i = 0; i < input->nb_streams; ++i) decoders[i] = open_decoder(input->streams[i]);
+    AVPacket* packet = av_packet_alloc();
+    AVFrame* frame = av_frame_alloc();
+    const double start = now();
+    const auto receive = [&](AVCodecContext* decoder) {
+        while (avcodec_receive_frame(decoder, frame) >= 0) {
+            if (decoder->codec_type == AVMEDIA_TYPE_VIDEO) ++result.video_frames;
+            else result.audio_samples += frame->nb_samples;
+            av_frame_unref(frame);
+        }
+    };
+    while (av_read_frame(input, packet) >= 0) {
+        AVCodecContext* decoder = decoders[packet->stream_index];
+        avcodec_send_packet(decoder, packet);
+        av_packet_unref(packet);
+        receive(decoder);
+    }
+    for (AVCodecContext* decoder : decoders) {
+        avcodec_send_packet(decoder, nullptr);
+        receive(decoder);
+    }
+    result.seconds = now() - start;
+    for (AVCodecContext*& decoder : decoders) avcodec_free_context(&decoder);
+    av_frame_free(&frame);
+    av_packet_free(&packet);
+    avformat_close_input(&input);
+    return result;
+}
+
+double encode_only(int frames, int width, int height, int bit_rate, int samples)
+{
+    const AVCodec* video_codec = avcodec_find_encoder(AV_CODEC_ID_MPEG2VIDEO);
+    AVCodecContext* video = avcodec_alloc_context3(video_codec);
+    video->width = width;
+    video->height = height;
+    video->pix_fmt = AV_PIX_FMT_YUV420P;
+    video->time_base = {1, 25};
+    video->framerate = {25, 1};
+    video->bit_rate = bit_rate;
+    video->gop_size = 15;
+    video->thread_count = 1;
+    if (avcodec_open2(video, video_codec, nullptr) < 0) throw std::runtime_error("cannot open mpeg2video");
+    const AVCodec* audio_codec = avcodec_find_encoder(AV_CODEC_ID_AC3);
+    AVCodecContext* audio = avcodec_alloc_context3(audio_codec);
+    audio->sample_rate = 48000;
+    audio->sample_fmt = audio_codec->sample_fmts[0];
+    av_channel_layout_default(&audio->ch_layout, 2);
+    audio->bit_rate = 448000;
+    audio->time_base = {1, 48000};
+    if (avcodec_open2(audio, audio_codec, nullptr) < 0) throw std::runtime_error("cannot open ac3");
+
+    // A second of moving pictures, made before the clock starts and sent in turn.
+    std::vector<AVFrame*> pictures;
+    for (int i = 0; i < 25; ++i) {
+        AVFrame* picture = av_frame_alloc();
+        picture->format = AV_PIX_FMT_YUV420P;
+        picture->width = width;
+        picture->height = height;
+        av_frame_get_buffer(picture, 0);
+        for (int y = 0; y < height; ++y)
+            for (int x = 0; x < width; ++x) picture->data[0][y * picture->linesize[0] + x] = uint8_t(x + y + 3 * i);
+        for (int plane = 1; plane < 3; ++plane)
+            for (int y = 0; y < height / 2; ++y)
+                for (int x = 0; x < width / 2; ++x) picture->data[plane][y * picture->linesize[plane] + x] = uint8_t(128 + x - y);
+        pictures.push_back(picture);
+    }
+    AVFrame* block = av_frame_alloc();
+    block->format = audio->sample_fmt;
+    block->nb_samples = audio->frame_size;
+    av_channel_layout_copy(&block->ch_layout, &audio->ch_layout);
+    av_frame_get_buffer(block, 0);
+    AVPacket* packet = av_packet_alloc();
+
+    const double start = now();
+    for (int i = 0; i < frames; ++i) {
+        AVFrame* picture = pictures[i % pictures.size()];
+        picture->pts = i;
+        avcodec_send_frame(video, picture);
+        drain_encoder(video, packet);
+    }
+    for (int done = 0; done < samples; done += audio->frame_size) {
+        av_frame_make_writable(block);
+        block->pts = done;
+        avcodec_send_frame(audio, block);
+        drain_encoder(audio, packet);
+    }
+    avcodec_send_frame(video, nullptr);
+    drain_encoder(video, packet);
+    avcodec_send_frame(audio, nullptr);
+    drain_encoder(audio, packet);
+    const double seconds = now() - start;
+    av_packet_free(&packet);
+    av_frame_free(&block);
+    for (AVFrame*& picture : pictures) av_frame_free(&picture);
+    avcodec_free_context(&audio);
+    avcodec_free_context(&video);
+    return seconds;
+}
+
+} // namespace quillon::bench
