@@ -50,6 +50,7 @@ void TCustomConversionComponent::StartNextTask()
 
 void TCustomConversionComponent::PrepareStart(TFFmpeg& task)
 {
+    task.Probe.CloseFile(); // lets go of the input the run is about to read and close
     task.progress_interval_us = static_cast<int64_t>(ProgressInterval()) * 1000;
     task.set_verbosity(static_cast<int>(LogLevel()) - 1);
 }

@@ -34,6 +34,7 @@ void TCustomConversionComponent::Shutdown()
         tasks = tasks_.ExtractAll();
     }
     free_tasks(std::move(tasks));
+    probe_.reset();
     // No delivery may still be inside the event lock when it goes.
     ServingLock last(*this, event_lock_);
 }
@@ -91,6 +92,7 @@ int TCustomConversionComponent::AddTask(const std::string& file_name, TInputOpti
             last_error_ = task->last_error;
             return -1;
         }
+        task->Probe.AttachContext(task->input_files.back());
         task->progress_sink = [this](TCustomFFmpeg& sender, const ProgressFigures& figures) {
             DoProgress(sender, figures);
         };

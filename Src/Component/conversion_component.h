@@ -64,6 +64,10 @@ public:
     void ClearTasks();
 
     int TaskCount() const { return tasks_.Count(); }
+    // The prober of a task (index out of range: std::out_of_range).
+    TAVProbe& AVProbes(int index) { return tasks_.Get(index).Probe; }
+    // The component's own prober, for looking at files before adding them.
+    TAVProbe& AVProbe() { return *probe_; }
     // The task itself (index out of range: std::out_of_range).
     TFFmpeg& Task(int index) { return tasks_.Get(index); }
     std::string Version() const { return "2.4"; }
@@ -150,6 +154,7 @@ private:
     std::atomic<bool> preview_{false};
     std::atomic<bool> preview_bitmap_{false};
 
+    std::unique_ptr<TAVProbe> probe_ = std::make_unique<TAVProbe>();
     TFFmpegList tasks_;
     bool shut_down_ = false;
 

@@ -7,6 +7,7 @@
 
 #include "FFmpeg/custom_ffmpeg.h"
 #include "Options/options_records.h"
+#include "Probe/av_probe.h"
 
 namespace quillon {
 
@@ -14,7 +15,8 @@ class TFFmpeg : public TCustomFFmpeg {
 public:
     TFFmpeg() = default;
     // Stops a running conversion and waits for its worker, end report
-    // included, while the whole task still exists.
+    // included, while the whole task still exists; then the prober goes,
+    // then the engine.
     ~TFFmpeg() override;
 
     // Position in the task list; -1 before the task is listed.
@@ -23,6 +25,10 @@ public:
     std::atomic<std::thread::id> ThreadID{};
     TInputOptions InputOptions;
     TOutputOptions OutputOptions;
+    // Attached to the task's opened input; it reads but never closes it. It
+    // lets go when the task starts, since the run reads the input and closes
+    // it at its end.
+    TAVProbe Probe;
 };
 
 } // namespace quillon

@@ -299,4 +299,20 @@ TEST_F(ComponentRunTest, DestroyingTheComponentDuringAThreadedRunStopsAndWaits)
     EXPECT_TRUE(read_media(scratch / "doomed0.mpg").opened);
 }
 
+TEST_F(ComponentRunTest, TaskProbersAnswerUntilTheTaskRuns)
+{
+    ASSERT_TRUE(component.AVProbe().LoadFile(tiny_avi_clip())) << component.AVProbe().LastError();
+    EXPECT_EQ(component.AVProbe().FormatName(), "avi");
+
+    add_task(tiny_clip(), "probed.mpg");
+    TAVProbe& probe = component.AVProbes(0);
+    EXPECT_EQ(probe.StreamCount(), 2);
+    EXPECT_EQ(probe.FirstVideoStream(), 0);
+    EXPECT_FALSE(probe.OwnsContext()) << "the task's input is only borrowed";
+    EXPECT_THROW(component.AVProbes(1), std::out_of_range);
+    component.StartConvert(0);
+    EXPECT_EQ(probe.StreamCount(), -1) << "the run closed the input, so the prober let go of it";
+    EXPECT_EQ(component.AVProbe().FormatName(), "avi") << "the component's own prober is untouched";
+}
+
 } // namespace
