@@ -16,10 +16,12 @@ class TCustomFFmpeg;
 // settings applied before the failing one stay in the engine.
 void ApplyInputOptions(TCustomFFmpeg& engine, const TInputOptions& options);
 
-// Before the output file is opened: the target preset, the first pass of
-// ExtOptions, every field from FileFormat to RecordingTimeUS, then Info.
-// The caller runs ApplyExtOptions(engine, options.ExtOptions, true) after the
-// output file was opened. Raises as ApplyInputOptions does.
+// Before the output file is opened: the target preset (Target, TargetNorm,
+// DefaultNorm), the first pass of ExtOptions, every field from FileFormat to
+// RecordingTimeUS, then Info. The caller opens the output file (with Join),
+// then runs ApplyExtOptions(engine, options.ExtOptions, true); the hook fields
+// are the caller's too (ApplyHookTimeRanges when neither hook flag is set).
+// Raises as ApplyInputOptions does.
 void ApplyOutputOptions(TCustomFFmpeg& engine, const TOutputOptions& options);
 
 // Hands the lines "name=value" of `text` to the option dispatcher. The pass
