@@ -315,4 +315,33 @@ TEST_F(ComponentRunTest, TaskProbersAnswerUntilTheTaskRuns)
     EXPECT_EQ(component.AVProbe().FormatName(), "avi") << "the component's own prober is untouched";
 }
 
+TEST_F(ComponentRunTest, OutputRecordsChooseOneHookModeAndReportBadValues)
+{
+    struct Case {
+        bool custom, before;
+        bool custom_sink, before_sink;
+    };
+    const Case cases[] = {
+        {true, true, true, false}, {true, false, true, false}, {false, true, false, true}, {false, false, false, false}};
+    for (const Case& c : cases) {
+        const int index = component.AddTask(tiny_clip());
+        ASSERT_GE(index, 0) << component.LastError();
+        TOutputOptions out;
+        out.CustomHook = c.custom;
+        out.BeforeHook = c.before;
+        ASSERT_TRUE(component.AddOutput(index, scratch / ("hooks" + std::to_string(index) + ".mpg"), &out))
+            << component.LastError();
+        EXPECT_EQ(out.FileName, (scratch / ("hooks" + std::to_string(index) + ".mpg")).string());
+        EXPECT_EQ(static_cast<bool>(component.Task(index).custom_hook_sink), c.custom_sink) << index;
+        EXPECT_EQ(static_cast<bool>(component.Task(index).before_hook_sink), c.before_sink) << index;
+    }
+
+    TOutputOptions bad;
+    bad.FrameSize = "wide";
+    EXPECT_FALSE(component.AddOutput(0, scratch / "bad.mpg", &bad));
+    EXPECT_EQ(component.LastError(), "Incorrect frame size");
+    component.ClearTasks();
+    EXPECT_EQ(component.LastError(), "");
+}
+
 } // namespace
