@@ -109,6 +109,9 @@ public:
     bool prepared() const { return generic_options.format != nullptr; }
 
     void set_preview_flags(uint8_t flags);
+    // Sets or clears one preview bit in one step under preview_lock, so a bit
+    // that the preview path clears meanwhile is not written back.
+    void set_preview_bit(uint8_t bit, bool on);
     void set_segments(const std::vector<TimeSegment>& list);
 
     // Input and output files.
@@ -378,6 +381,7 @@ protected:
     void wait_for_worker();
     void join_worker();
     void wait_while_paused();
+    void report_end_from_short_thread();
 
     // Run tables (from set-up to free_stream_tables).
     std::vector<InputFileState> input_file_states;
@@ -386,7 +390,10 @@ protected:
     int streams_per_output = 0;
     std::vector<uint8_t> subtitle_buffer;
 
-    // Worker thread and pause gate.
+    // Worker thread and pause gate. The lifecycle lock makes the start checks,
+    // the claim of a never-run job's end report and the worker handle one step
+    // each against callers on other threads.
+    std::mutex lifecycle_mutex;
     std::thread worker_thread;
     std::mutex worker_mutex;
     std::condition_variable worker_done;

@@ -170,8 +170,11 @@ TEST_F(PreviewTest, ClearingTheWindowFlagFreesTheWindow)
     EXPECT_TRUE(engine.has_previewer()) << "the window stays while the flag is set";
     engine.set_preview_flags(3);
     EXPECT_EQ(window.destroyed, 0) << "bit 0 still set";
-    engine.set_preview_flags(2);
+    engine.set_preview_bit(2, false);
+    EXPECT_EQ(window.destroyed, 0);
+    engine.set_preview_bit(1, false);
     EXPECT_EQ(window.destroyed, 1);
+    EXPECT_EQ(engine.preview_flags, 0);
     EXPECT_FALSE(engine.has_previewer());
 }
 
