@@ -7,6 +7,7 @@
 #include <fstream>
 
 #include "FFmpeg/stream_values.h"
+#include "UnicodeProtocol/unicode_protocol.h"
 #include "support/engine_fixture.h"
 #include "support/media_check.h"
 
@@ -121,6 +122,8 @@ TEST_F(InputFilesTest, SecondInputStartsFromWhatTheFirstTaught)
 
 TEST_F(InputFilesTest, NonAsciiNameOpensAndWritesUnderAnAsciiLocale)
 {
+    // Test processes run in the C locale: such names must take the file-name layer.
+    ASSERT_EQ(ToLibraryFileName("K\xc3\xa4se.mp4").rfind("unicode:utf8:", 0), 0u);
     const auto source = clip("plain.mp4", small(Container::mp4));
     const auto named = scratch / "K\xc3\xa4se \xe6\x97\xa5\xe6\x9c\xac.mp4";
     std::filesystem::copy_file(source, named);
@@ -297,6 +300,22 @@ TEST_F(OutputFilesTest, AspectBecomesASampleAspectRatio)
         const AVRational sar = engine.output_streams[0][0].encoder->sample_aspect_ratio;
         EXPECT_EQ(sar.num, c.expected.num) << c.width;
         EXPECT_EQ(sar.den, c.expected.den) << c.width;
+    }
+}
+
+TEST_F(OutputFilesTest, EncoderRateListGivesTheNearestRateUnlessForced)
+{
+    for (const bool forced : {false, true}) {
+        RecordingEngine engine;
+        engine.frame_width = 320;
+        engine.frame_height = 240;
+        engine.parse_option("r", "26");
+        engine.parse_option("vcodec", "mpeg1video"); // knows 24, 25, 30 and their NTSC forms, not 26
+        if (forced) engine.parse_option("force_fps", "");
+        ASSERT_EQ(engine.open_output_file(scratch / "rate.mpg"), 1) << engine.last_error;
+        const AVRational base = engine.output_streams[0][0].encoder->time_base;
+        EXPECT_EQ(base.num, 1);
+        EXPECT_EQ(base.den, forced ? 26 : 25);
     }
 }
 

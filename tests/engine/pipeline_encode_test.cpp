@@ -81,6 +81,10 @@ TEST_F(PipelineEncodeTest, HdClipBecomesMpegVideoWithSound)
     };
     const Case cases[] = {
         {"hd.mpg", {{"vcodec", "mpeg1video"}, {"acodec", "mp2"}, {"s", "352x288"}}, "mpeg1video", "mp2", 352, 288, 0.04},
+        // Two B-frames: the delayed pictures still reach the file when the encoder is drained (the
+        // frame count proves it; the stream's last packet carries no duration, hence one frame more).
+        {"hd-b.mpg", {{"vcodec", "mpeg2video"}, {"bf", "2"}, {"acodec", "mp2"}, {"s", "352x288"}}, "mpeg2video", "mp2",
+         352, 288, 0.08},
         {"hd-dvd.mpg", {{"vcodec", "mpeg2video"}, {"acodec", "ac3"}, {"s", "720x576"}, {"ar", "48000"}},
          "mpeg2video", "ac3", 720, 576, 0.04},
         // MP3 in AVI: the encoder's delay and its frames of 1152 samples allow one frame more.

@@ -111,7 +111,7 @@ TEST_F(FormattingTest, TimestampsAreHoursMinutesSecondsAndMilliseconds)
 TEST_F(FormattingTest, CodecNamesFallBackToTheTag)
 {
     const uint32_t divx = MKTAG('D', 'I', 'V', 'X');
-    const auto unknown = static_cast<AVCodecID>(0x7ffff000);
+    const auto unknown = AV_CODEC_ID_FIRST_UNKNOWN;
     EXPECT_EQ(codec_tag_text(unknown, divx, false), "DIVX / 0x58564944");
     EXPECT_EQ(codec_tag_text(unknown, 0x01020304, false), "0x1020304");
     EXPECT_EQ(codec_tag_text(unknown, 0x0000001f, false), "0x001f");
@@ -131,7 +131,7 @@ TEST_F(FormattingTest, CodecNamesFromContextsAndParameters)
     EXPECT_EQ(codec_tag_text(parameters, false), "mp2(MP2 (MPEG audio layer 2))");
     lib::avcodec_parameters_free(&parameters);
     AVCodecContext* context = lib::avcodec_alloc_context3(nullptr);
-    context->codec_id = static_cast<AVCodecID>(0x7ffff000);
+    context->codec_id = AV_CODEC_ID_FIRST_UNKNOWN;
     context->codec_tag = MKTAG('X', 'V', 'I', 'D');
     EXPECT_EQ(codec_tag_text(context, true), "XVID / 0x44495658");
     lib::avcodec_free_context(&context);

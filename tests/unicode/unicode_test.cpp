@@ -193,6 +193,7 @@ TEST_F(UnicodeFiles, ImageMuxerWritesItsFilesThroughTheLayer)
         std::memcpy(packet->data, picture.data(), picture.size());
         packet->pts = packet->dts = frame;
         ASSERT_GE(lib::av_write_frame(output, packet), 0);
+        lib::av_packet_unref(packet);
     }
     lib::av_packet_free(&packet);
     EXPECT_GE(lib::av_write_trailer(output), 0);
