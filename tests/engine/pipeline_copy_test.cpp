@@ -336,4 +336,42 @@ TEST_F(PipelineCopyTest, InputDamagedInTheMiddleConvertsWhatCanBeRead)
     EXPECT_GT(facts.first(AVMEDIA_TYPE_VIDEO)->packets, 30);
 }
 
+TEST_F(PipelineCopyTest, SubtitlesAreCopiedAlong)
+{
+    ClipSpec spec = mp4_clip(3.0);
+    spec.container = Container::matroska;
+    spec.subtitle = true;
+    RecordingEngine engine;
+    ASSERT_TRUE(engine.open_input_file(clip("subtitled.mkv", spec))) << engine.last_error;
+    copy_all(engine);
+    engine.parse_option("scodec", "copy");
+    const auto out = scratch / "subtitled-copy.mkv";
+    ASSERT_EQ(engine.open_output_file(out), 1) << engine.last_error;
+    engine.start_job(false);
+    ASSERT_FALSE(engine.failed) << engine.error_message;
+    const MediaFacts facts = read_media(out);
+    ASSERT_NE(facts.first(AVMEDIA_TYPE_SUBTITLE), nullptr);
+    EXPECT_EQ(facts.first(AVMEDIA_TYPE_SUBTITLE)->packets, 3);
+}
+
+TEST_F(PipelineCopyTest, DestroyingARunningEngineStopsItFirst)
+{
+    const auto source = clip("long.mp4", long_clip());
+    const auto out = scratch / "destroyed.mkv";
+    int ends = 0;
+    {
+        RecordingEngine engine;
+        engine.rate_emu = true;
+        engine.terminate_sink = [&](TCustomFFmpeg&) { ++ends; };
+        ASSERT_TRUE(engine.open_input_file(source));
+        copy_all(engine);
+        ASSERT_EQ(engine.open_output_file(out), 1);
+        ASSERT_TRUE(engine.start_job(true));
+        engine.resume_job();
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    }
+    EXPECT_EQ(ends, 1);
+    EXPECT_TRUE(read_media(out).opened) << "the trailer was written before the engine went";
+}
+
 } // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <fstream>
 #include <utility>
 
 #include "support/engine_fixture.h"
@@ -263,6 +264,60 @@ TEST_F(PipelineEncodeTest, ProgressCarriesTheEncoderQuality)
     ASSERT_FALSE(engine.progress.empty());
     EXPECT_NEAR(engine.progress.back().quality, 5.0f, 0.01f);
     EXPECT_EQ(engine.progress.back().frame_number, 50);
+}
+
+TEST_F(PipelineEncodeTest, VolumeScalesTheDecodedSamples)
+{
+    // The volume works on the decoded sample format: 16-bit and float sources.
+    struct Case {
+        const char* source_codec;
+        const char* vol;
+        double factor;
+    };
+    for (const Case& c : {Case{"pcm_s16le", "128", 0.5}, Case{"pcm_f32le", "128", 0.5}, Case{"pcm_f32le", "384", 1.5}}) {
+        ClipSpec tone;
+        tone.container = Container::wav;
+        tone.video = false;
+        tone.duration = 1.0;
+        tone.audio_codec = c.source_codec;
+        const auto source = clip(std::string("tone-") + c.source_codec + ".wav", tone);
+        const double original = peak_audio_level(source);
+        ASSERT_GT(original, 0.1) << c.source_codec;
+        RecordingEngine engine;
+        const std::string out = std::string("vol-") + c.vol + "-" + c.source_codec + ".wav";
+        convert(source, out, {{"vol", c.vol}, {"acodec", "pcm_f32le"}}, engine);
+        EXPECT_NEAR(peak_audio_level(scratch / out), original * c.factor, 0.02) << c.vol << " " << c.source_codec;
+    }
+}
+
+TEST_F(PipelineEncodeTest, StartPositionSkipsTheFirstPictures)
+{
+    ClipSpec spec = small_clip(3.0);
+    RecordingEngine engine;
+    engine.parse_option("ss", "1");
+    const MediaFacts facts = convert(clip("three.mp4", spec), "from-one.avi", {{"vcodec", "mpeg4"}, {"an", ""}}, engine);
+    ASSERT_NE(facts.first(AVMEDIA_TYPE_VIDEO), nullptr);
+    EXPECT_NEAR(count_decoded_video_frames(scratch / "from-one.avi"), 50, 2);
+    EXPECT_NEAR(frame_number_of_picture(scratch / "from-one.avi", 0), 25, 1) << "the first picture is the one at 1 s";
+}
+
+TEST_F(PipelineEncodeTest, StatisticsFileGetsALinePerPicture)
+{
+    RecordingEngine engine;
+    const std::string stats = (scratch / "vstats.log").string();
+    convert(clip("small.mp4", small_clip()), "stats.mpg",
+            {{"vcodec", "mpeg2video"}, {"an", ""}, {"psnr", ""}, {"qphist", ""}, {"vstats_file", stats}}, engine);
+    std::ifstream file(stats);
+    std::string line;
+    int lines = 0, intra = 0;
+    while (std::getline(file, line)) {
+        ++lines;
+        EXPECT_NE(line.find("PSNR= "), std::string::npos) << line;
+        EXPECT_NE(line.find("f_size= "), std::string::npos) << line;
+        intra += line.find("type= I") != std::string::npos;
+    }
+    EXPECT_NEAR(lines, 50, 1);
+    EXPECT_GE(intra, 1);
 }
 
 } // namespace

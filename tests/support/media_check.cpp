@@ -5,9 +5,12 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 #include <libavutil/imgutils.h>
+#include <libavutil/samplefmt.h>
 #include <libavutil/pixdesc.h>
 #include <libswscale/swscale.h>
 }
+
+#include <cmath>
 
 #include "fixtures/fixture.h"
 
@@ -190,6 +193,57 @@ int count_decoded_video_frames(const std::filesystem::path& file)
         return true;
     });
     return count;
+}
+
+double peak_audio_level(const std::filesystem::path& file)
+{
+    AVFormatContext* context = nullptr;
+    if (avformat_open_input(&context, file.c_str(), nullptr, nullptr) < 0) return -1;
+    avformat_find_stream_info(context, nullptr);
+    const int index = av_find_best_stream(context, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
+    double peak = -1;
+    if (index >= 0) {
+        const AVCodec* codec = avcodec_find_decoder(context->streams[index]->codecpar->codec_id);
+        AVCodecContext* decoder = avcodec_alloc_context3(codec);
+        avcodec_parameters_to_context(decoder, context->streams[index]->codecpar);
+        if (codec && avcodec_open2(decoder, codec, nullptr) >= 0) {
+            peak = 0;
+            AVPacket* packet = av_packet_alloc();
+            AVFrame* frame = av_frame_alloc();
+            const auto take = [&] {
+                while (avcodec_receive_frame(decoder, frame) >= 0) {
+                    const auto format = static_cast<AVSampleFormat>(frame->format);
+                    const bool planar = av_sample_fmt_is_planar(format);
+                    const int planes = planar ? frame->ch_layout.nb_channels : 1;
+                    const int count = frame->nb_samples * (planar ? 1 : frame->ch_layout.nb_channels);
+                    for (int p = 0; p < planes; ++p)
+                        for (int i = 0; i < count; ++i) {
+                            double v = 0;
+                            switch (av_get_packed_sample_fmt(format)) {
+                            case AV_SAMPLE_FMT_S16: v = reinterpret_cast<int16_t*>(frame->extended_data[p])[i] / 32768.0; break;
+                            case AV_SAMPLE_FMT_S32: v = reinterpret_cast<int32_t*>(frame->extended_data[p])[i] / 2147483648.0; break;
+                            case AV_SAMPLE_FMT_FLT: v = reinterpret_cast<float*>(frame->extended_data[p])[i]; break;
+                            default: break;
+                            }
+                            peak = std::max(peak, std::abs(v));
+                        }
+                    av_frame_unref(frame);
+                }
+            };
+            while (av_read_frame(context, packet) >= 0) {
+                if (packet->stream_index == index) avcodec_send_packet(decoder, packet);
+                av_packet_unref(packet);
+                take();
+            }
+            avcodec_send_packet(decoder, nullptr);
+            take();
+            av_frame_free(&frame);
+            av_packet_free(&packet);
+        }
+        avcodec_free_context(&decoder);
+    }
+    avformat_close_input(&context);
+    return peak;
 }
 
 bool pixel_yuv_at(const std::filesystem::path& file, int x, int y, int yuv[3])

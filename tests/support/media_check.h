@@ -48,6 +48,9 @@ int frame_number_of_picture(const std::filesystem::path& file, int k);
 // Decodes every frame of the first video stream; counts them.
 int count_decoded_video_frames(const std::filesystem::path& file);
 
+// Decodes the first audio stream; the largest sample magnitude, 0..1.
+double peak_audio_level(const std::filesystem::path& file);
+
 // Decodes the first video frame and returns the Y, U, V values at (x, y).
 bool pixel_yuv_at(const std::filesystem::path& file, int x, int y, int yuv[3]);
 
