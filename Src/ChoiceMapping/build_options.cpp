@@ -99,7 +99,7 @@ std::string disc_aspect(const DiscFormat& disc, const TOutputChoices& choices, c
 {
     if (!disc.WideScreen) return "4:3";
     if (choices.Aspect == 1 || choices.Aspect == 2) return aspect_text(choices.Aspect);
-    if (source.DisplayAspect <= 0) return disc.Target == 3 ? "16:9" : "4:3";
+    if (!(source.DisplayAspect > 0)) return disc.Target == 3 ? "16:9" : "4:3";
     return source.DisplayAspect < 1.54f ? "4:3" : "16:9";
 }
 

@@ -4,6 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
 #include <filesystem>
 #include <string>
 
@@ -29,5 +33,22 @@ protected:
 
 // The program's output with its error output, for failure messages.
 inline std::string shown(const ProgramResult& r) { return "stdout:\n" + r.out + "\nstderr:\n" + r.err; }
+
+// Every line of the output read as a JSON object.
+inline std::vector<QJsonObject> json_lines(const ProgramResult& r)
+{
+    std::vector<QJsonObject> objects;
+    for (const std::string& line : r.out_lines()) {
+        QJsonParseError error;
+        const QJsonDocument document = QJsonDocument::fromJson(QByteArray::fromStdString(line), &error);
+        EXPECT_EQ(error.error, QJsonParseError::NoError) << "not JSON: " << line;
+        EXPECT_TRUE(document.isObject()) << line;
+        objects.push_back(document.object());
+    }
+    return objects;
+}
+
+inline std::string text(const QJsonValue& value) { return value.toString().toStdString(); }
+
 
 } // namespace quillon::test

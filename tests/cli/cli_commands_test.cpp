@@ -1,10 +1,13 @@
 // quillon engine, probe, frame, help and usage errors, run as a child process.
+#include <regex>
+
 #include "cli/cli_test_support.h"
 
 namespace quillon::test {
 namespace {
 
 using fixtures::Container;
+namespace fs = std::filesystem;
 
 TEST_F(CliTest, EngineCopiesStreamsWithTheEngineVocabulary)
 {
@@ -88,6 +91,51 @@ TEST_F(CliTest, HelpVersionAndUsageErrors)
         EXPECT_EQ(r.exit_code, 2) << args[0] << " " << (args.size() > 1 ? args[1] : "") << "\n" << shown(r);
         EXPECT_NE(r.err.find("quillon: "), std::string::npos) << shown(r);
     }
+}
+
+TEST_F(CliTest, ProbePrintsTheInformationTextOrItsRecordsAsJson)
+{
+    const fs::path source = clip("tiny.mp4", tiny_clip());
+    ProgramResult r = run_quillon({{"probe", source.string()}});
+    ASSERT_EQ(r.exit_code, 0) << shown(r);
+    EXPECT_NE(r.out.find("Duration: 00:00:01"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("160x120"), std::string::npos) << r.out;
+    r = run_quillon({{"probe", "--json", source.string()}});
+    ASSERT_EQ(r.exit_code, 0) << shown(r);
+    const std::vector<QJsonObject> objects = json_lines(r);
+    ASSERT_EQ(objects.size(), 1u);
+    const QJsonObject& o = objects[0];
+    EXPECT_EQ(text(o["file"]), source.string());
+    EXPECT_EQ(o["streams"].toInt(), 2);
+    EXPECT_NEAR(o["info"].toObject()["duration_us"].toDouble(), 1e6, 0.1e6);
+    const QJsonObject video = o["video"].toArray()[0].toObject();
+    EXPECT_EQ(video["width"].toInt(), 160);
+    EXPECT_EQ(video["frame_rate_num"].toInt() / std::max(1, video["frame_rate_den"].toInt()), 25);
+    EXPECT_EQ(o["audio"].toArray()[0].toObject()["sample_rate"].toInt(), 48000);
+    r = run_quillon({{"probe", (scratch / "missing.mp4").string()}});
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_NE(r.err.find("missing.mp4"), std::string::npos) << shown(r);
+}
+
+TEST_F(CliTest, FrameWritesThePictureAtThePosition)
+{
+    const fs::path source = clip("tiny.mp4", tiny_clip());
+    ProgramResult r = run_quillon({{"frame", source.string(), "--at", "0.6", "-o", path("f.png")}});
+    ASSERT_EQ(r.exit_code, 0) << shown(r);
+    const MediaFacts facts = read_media(path("f.png"));
+    ASSERT_NE(facts.first(AVMEDIA_TYPE_VIDEO), nullptr) << shown(r);
+    EXPECT_EQ(facts.first(AVMEDIA_TYPE_VIDEO)->codec, "png");
+    EXPECT_EQ(facts.first(AVMEDIA_TYPE_VIDEO)->width, 160);
+    // The first picture the seek reaches at or after the position, as printed.
+    std::smatch at;
+    ASSERT_TRUE(std::regex_search(r.out, at, std::regex("the picture at ([0-9.]+) s"))) << r.out;
+    const double seconds = std::stod(at[1]);
+    EXPECT_GE(seconds, 0.6 - 0.001);
+    EXPECT_EQ(frame_number_of_picture(path("f.png"), 0), int(std::lround(seconds * 25)));
+    r = run_quillon({{"frame", source.string(), "--at", "30", "-o", path("late.png")}});
+    EXPECT_EQ(r.exit_code, 1) << shown(r);
+    EXPECT_NE(r.err.find("stream eof reached."), std::string::npos) << shown(r);
+    EXPECT_FALSE(fs::exists(path("late.png")));
 }
 
 } // namespace
