@@ -34,6 +34,13 @@ struct GenericOptions {
     SwsContext* scaler = nullptr;
     std::vector<std::string> set_names; // every name set successfully, in order
     std::function<void(int)> verbosity_callback;
+    // Private options of muxers and encoders (the program stream muxer's
+    // "muxrate", the MPEG-2 encoder's "scan_offset"): each is held by a
+    // library context made for its muxer or encoder, and the names set on
+    // those holders' private objects are listed in order.
+    std::vector<AVFormatContext*> muxer_holders;
+    std::vector<AVCodecContext*> encoder_holders;
+    std::vector<std::pair<void*, std::string>> private_names; // (private object, option name)
 };
 
 // An output stream as created by the option layer: its encoder context (owned
@@ -205,6 +212,16 @@ public:
     void set_pad_right(int value);
     void set_video_qscale(float value);
 
+    // ---- Target presets (target_presets.cpp) ---------------------------------
+    // Sets every option a VCD, SVCD, DVD or DV output needs. The norm is
+    // "pal", "ntsc" or "film"; any other text detects it from the job's frame
+    // rate, then the inputs' video streams, and else takes default_norm.
+    // Raises FFmpegException ("frame_rate is invalid.", "Unknown target type",
+    // or a setter's message; the steps before stay applied).
+    void apply_target(const std::string& type, const std::string& norm, const std::string& default_norm);
+    // The option "target": "pal-", "ntsc-" or "film-" may prefix the type.
+    void parse_target(const std::string& value);
+
     // ---- Option actions (option_actions.cpp) ---------------------------------
     void set_format(const std::string& name);
     void add_stream_map(const std::string& text);
@@ -217,7 +234,6 @@ public:
     void add_bitstream_filter(const std::string& option, const std::string& value);
     void set_default_vstats_file();
     void set_vstats_file(const std::string& name);
-    void apply_target_option(const std::string& value);
     void add_frame_hook(const std::string& value);
     void add_new_stream(const std::string& option);
 
@@ -377,6 +393,15 @@ protected:
 
     void create_generic_options();
     void free_generic_options();
+
+    // Private options of muxers and encoders (private_options.cpp): the option
+    // found (none when no candidate has it) and the library's result.
+    std::pair<const AVOption*, int> set_private_option(const std::string& name, const std::string& value);
+    void apply_private_options(void* target, int flags) const;
+    void* private_holder(const AVCodec* codec);
+    void* private_holder(const AVOutputFormat* format);
+    std::pair<const AVOption*, int> set_on_first_accepting(const std::string& name, const std::string& value);
+    std::pair<const AVOption*, int> set_private_on(void* holder, const std::string& name, const std::string& value);
     void close_output_files();
     void close_input_files();
     void free_job_texts();

@@ -10,6 +10,14 @@ namespace quillon {
 
 namespace {
 
+// The language in force goes to the stream and is used up.
+void take_language(AVStream* stream, std::string& language)
+{
+    if (language.empty()) return;
+    lib::av_dict_set(&stream->metadata, "language", language.c_str(), 0);
+    language.clear();
+}
+
 // Halves go to the even neighbour, as the rate and aspect arithmetic expects.
 int64_t round_half_even(double value) { return static_cast<int64_t>(std::nearbyint(value)); }
 
@@ -246,10 +254,7 @@ void TCustomFFmpeg::new_audio_stream(AVFormatContext* context)
     }
     encoder->sample_rate = audio_sample_rate;
     encoder->time_base = {1, audio_sample_rate};
-    if (!audio_language.empty()) {
-        lib::av_dict_set(&stream->metadata, "language", audio_language.c_str(), 0);
-        audio_language.clear();
-    }
+    take_language(stream, audio_language);
     audio_disable = false;
     audio_codec_name.clear();
     audio_stream_copy = 0;
@@ -309,10 +314,7 @@ void TCustomFFmpeg::new_subtitle_stream(AVFormatContext* context)
         output_codecs.push_back(subtitle_codec_name.empty() ? nullptr
                                                             : lib::avcodec_find_encoder_by_name(subtitle_codec_name.c_str()));
     }
-    if (!subtitle_language.empty()) {
-        lib::av_dict_set(&stream->metadata, "language", subtitle_language.c_str(), 0);
-        subtitle_language.clear();
-    }
+    take_language(stream, subtitle_language);
     subtitle_disable = false;
     subtitle_codec_name.clear();
     subtitle_stream_copy = 0;

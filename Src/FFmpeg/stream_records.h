@@ -37,16 +37,6 @@ struct InputStreamState {
     bool decoder_at_eof = false;
 };
 
-struct BsfFree {
-    void operator()(AVBSFContext* c) const { lib::av_bsf_free(&c); }
-};
-using BsfPtr = std::unique_ptr<AVBSFContext, BsfFree>;
-
-struct AudioFifoFree {
-    void operator()(AVAudioFifo* f) const { lib::av_audio_fifo_free(f); }
-};
-using AudioFifoPtr = std::unique_ptr<AVAudioFifo, AudioFifoFree>;
-
 // Figures the encoder reports with each packet.
 struct CodedFrameStats {
     int quality = 0; // lambda; divide by FF_QP2LAMBDA for the quantiser

@@ -47,6 +47,16 @@ struct DictionaryFree {
 };
 using DictionaryPtr = std::unique_ptr<AVDictionary, DictionaryFree>;
 
+struct BsfFree {
+    void operator()(AVBSFContext* c) const { lib::av_bsf_free(&c); }
+};
+using BsfPtr = std::unique_ptr<AVBSFContext, BsfFree>;
+
+struct AudioFifoFree {
+    void operator()(AVAudioFifo* f) const { lib::av_audio_fifo_free(f); }
+};
+using AudioFifoPtr = std::unique_ptr<AVAudioFifo, AudioFifoFree>;
+
 struct LibraryMemoryFree {
     void operator()(void* p) const { lib::av_free(p); }
 };
