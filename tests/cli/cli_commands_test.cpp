@@ -2,6 +2,7 @@
 #include <regex>
 
 #include "cli/cli_test_support.h"
+#include "support/disc_rules.h"
 
 namespace quillon::test {
 namespace {
@@ -37,6 +38,16 @@ TEST_F(CliTest, EngineOptionsApplyToTheFollowingInputOrOutput)
     ASSERT_NE(facts.first(AVMEDIA_TYPE_VIDEO), nullptr);
     EXPECT_EQ(facts.first(AVMEDIA_TYPE_VIDEO)->codec, "mpeg1video");
     EXPECT_EQ(facts.first(AVMEDIA_TYPE_VIDEO)->width, 96);
+}
+
+TEST_F(CliTest, EngineMakesATargetFile)
+{
+    const auto source = clip("tiny.mp4", tiny_clip());
+    const ProgramResult r = run_quillon({{"engine", "-i", source.string(), "-target", "pal-vcd", path("vcd.mpg")}});
+    ASSERT_EQ(r.exit_code, 0) << shown(r);
+    const std::vector<std::string> broken =
+        disc_rule_violations(path("vcd.mpg"), disc_rules(DiscType::vcd, DiscNorm::pal, DisplayAspect::four_three));
+    for (const std::string& line : broken) ADD_FAILURE() << line;
 }
 
 TEST_F(CliTest, EngineReportsItsErrorsWithExitStatuses)
