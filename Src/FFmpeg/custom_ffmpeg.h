@@ -25,6 +25,8 @@
 
 namespace quillon {
 
+class TBitmap;
+
 // Library contexts that hold generic (codec, container, scaler) options until
 // they are copied into the real contexts of files and streams.
 struct GenericOptions {
@@ -83,7 +85,14 @@ public:
     using LogSink = std::function<void(TCustomFFmpeg& sender, int level, const std::string& text)>;
     using ProgressSink = std::function<void(TCustomFFmpeg& sender, const ProgressFigures& figures)>;
     using TerminateSink = std::function<void(TCustomFFmpeg& sender)>;
-    using CustomHookSink = std::function<void(TCustomFFmpeg& sender)>; // the custom picture hook (set: frames are decoded)
+    // The custom picture hook (set: frames are decoded); it may change the
+    // picture (update) and end hooking for the rest of the job (stop_hook).
+    using CustomHookSink = std::function<void(TCustomFFmpeg& sender, TBitmap& bitmap, int frame_number, int64_t pts,
+                                              bool& update, bool& stop_hook)>;
+    // Asked before the hooks run on a frame; it may change the action.
+    using BeforeHookSink = std::function<void(TCustomFFmpeg& sender, int64_t pts, THookAction& action)>;
+    using PreviewBitmapSink =
+        std::function<void(TCustomFFmpeg& sender, TBitmap& bitmap, int frame_number, int64_t pts)>;
 
     TCustomFFmpeg();
     virtual ~TCustomFFmpeg();
@@ -138,6 +147,8 @@ public:
     ProgressSink progress_sink;
     TerminateSink terminate_sink;
     CustomHookSink custom_hook_sink;
+    BeforeHookSink before_hook_sink;
+    PreviewBitmapSink preview_bitmap_sink;
     // Called while the caller waits for a worker to end (serves hand-offs to the caller's thread).
     std::function<void()> wait_service;
     int total_duration_ms = -1;
@@ -336,6 +347,7 @@ protected:
     void wait_for_worker();
     void join_worker();
     void wait_while_paused();
+    void report_end_from_short_thread();
 
     // Run tables (from set-up to free_stream_tables).
     std::vector<InputFileState> input_file_states;
@@ -344,7 +356,10 @@ protected:
     int streams_per_output = 0;
     std::vector<uint8_t> subtitle_buffer;
 
-    // Worker thread and pause gate.
+    // Worker thread and pause gate. The lifecycle lock makes the start checks,
+    // the claim of a never-run job's end report and the worker handle one step
+    // each against callers on other threads.
+    std::mutex lifecycle_mutex;
     std::thread worker_thread;
     std::mutex worker_mutex;
     std::condition_variable worker_done;

@@ -23,6 +23,7 @@ std::filesystem::path clip(const std::string& name, const fixtures::ClipSpec& sp
 class RecordingEngine : public TCustomFFmpeg {
 public:
     RecordingEngine();
+    ~RecordingEngine() override { stop_job(); } // the worker's sinks use this object's members
     std::vector<std::string> log_lines;
     std::vector<ProgressFigures> progress;
     std::vector<int64_t> progress_times; // wall clock, microseconds
