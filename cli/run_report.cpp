@@ -52,10 +52,12 @@ namespace {
 
 std::string base_name(const std::string& file) { return std::filesystem::path(file).filename().string(); }
 
-std::string progress_line(const RunFile& f)
+std::string progress_line(const std::vector<RunFile>& files, std::size_t index)
 {
+    const RunFile& f = files[index];
     std::ostringstream line;
     const int p = f.percent();
+    if (files.size() > 1) line << "[" << index + 1 << "/" << files.size() << "] ";
     line << (p < 0 ? std::string("  ?%") : (p < 10 ? "  " : p < 100 ? " " : "") + std::to_string(p) + "%") << "  "
          << base_name(f.source) << "  " << FormatTime(f.time_ms / 1000) << "  " << FormatSize(f.size);
     if (f.fps >= 0) line << "  " << f.fps << " fps";
@@ -64,11 +66,19 @@ std::string progress_line(const RunFile& f)
     return line.str();
 }
 
+// The message, prefixed with the source unless it names it already (the
+// libraries' open errors do).
+std::string message_line(const RunFile& f)
+{
+    return f.message.rfind(f.source + ":", 0) == 0 ? f.message : f.source + ": " + f.message;
+}
+
 std::string end_line(const RunFile& f)
 {
-    std::string line = std::string(status_name(f.status)) + ": " + f.source;
-    if (!f.output.empty() && f.status != FileStatus::failed) line += " -> " + f.output;
-    if (!f.message.empty()) line += ": " + f.message;
+    std::string line = std::string(status_name(f.status)) + ": ";
+    if (!f.message.empty()) return line + message_line(f);
+    line += f.source;
+    if (!f.output.empty()) line += " -> " + f.output;
     return line;
 }
 
@@ -104,7 +114,7 @@ std::string summary_table(const std::vector<RunFile>& files)
         table << line << "\n";
     }
     for (const RunFile& f : files)
-        if (!f.message.empty()) table << f.source << ": " << f.message << "\n";
+        if (!f.message.empty()) table << message_line(f) << "\n";
     return table.str();
 }
 
@@ -124,7 +134,7 @@ public:
     }
     void progress(const std::vector<RunFile>& files, int index) override
     {
-        std::fprintf(out_, "%s\n", progress_line(files[index]).c_str());
+        std::fprintf(out_, "%s\n", progress_line(files, std::size_t(index)).c_str());
         std::fflush(out_);
     }
     void ended(const std::vector<RunFile>& files, int index) override
@@ -180,9 +190,9 @@ private:
     }
     void draw(const std::vector<RunFile>& files)
     {
-        for (const RunFile& f : files) {
-            if (f.status != FileStatus::converting) continue;
-            std::fprintf(out_, "%s\n", progress_line(f).c_str());
+        for (std::size_t i = 0; i < files.size(); ++i) {
+            if (files[i].status != FileStatus::converting) continue;
+            std::fprintf(out_, "%s\n", progress_line(files, i).c_str());
             ++drawn_;
         }
         std::fflush(out_);

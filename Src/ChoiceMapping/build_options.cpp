@@ -130,7 +130,11 @@ void set_format_fields(TOutputOptions& options, const FormatItem& format, const 
         options.VideoCodec = lower(format.Tip.Codec);
         options.AudioCodec = "libmp3lame";
     } else if (choices.AviContainer) {
+        // The AVI container would otherwise bring its own codecs (MPEG-4 video
+        // and MP3 sound) into a file named and chosen as video-only MPEG.
         options.FileFormat = "avi";
+        options.VideoCodec = lower(format.Tip.Codec);
+        options.DisableAudio = true;
     }
 }
 

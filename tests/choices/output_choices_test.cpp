@@ -63,7 +63,7 @@ TEST(OutputChoices, EachFormatSetsItsContainerCodecsTargetAndName)
         {"mpeg2", false, "mpeg", "mpeg2video", "libmp3lame", "/out/clip.mpeg", 0},
         {"mpeg2", true, "avi", "mpeg2video", "libmp3lame", "/out/clip.mpeg", 0},
         {"m1v", false, "", "", "", "/out/clip.m1v", 0},
-        {"m2v", true, "avi", "", "", "/out/clip.m2v", 0},
+        {"m2v", true, "avi", "mpeg2video", "", "/out/clip.m2v", 0}, // video only, also in AVI
         {"vcd", false, "", "", "", "/out/clip_vcd.mpg", 1},
         {"svcd", true, "", "", "", "/out/clip_svcd.mpg", 2},
         {"dvd", false, "", "", "", "/out/clip_dvd.mpg", 3},
@@ -77,6 +77,7 @@ TEST(OutputChoices, EachFormatSetsItsContainerCodecsTargetAndName)
         EXPECT_EQ(o.FileName, c.file_name);
         EXPECT_EQ(o.Target, c.target);
         EXPECT_EQ(o.DefaultNorm, 1);
+        EXPECT_EQ(o.DisableAudio, c.name[0] == 'm' && c.name[2] == 'v' && c.avi);
     }
 }
 
