@@ -76,6 +76,21 @@ TEST_F(CliTest, ExplicitChoicesReachTheOutput)
     EXPECT_NEAR(video->last_end - video->first_time, 0.6, 0.1); // --duration 600
 }
 
+TEST_F(CliTest, StartAndExtraOptionsReachTheRecords)
+{
+    const fs::path source = clip("tiny.mp4", tiny_clip());
+    ProgramResult r = run_quillon({{"convert", "-O", scratch.path().string(), "--avi", "--rate", "25", "--start", "480",
+                                    "-x", "metadata=title=Hello", "--input-option", "f=mov", source.string()}});
+    ASSERT_EQ(r.exit_code, 0) << shown(r);
+    const MediaFacts facts = read_media(scratch / "tiny.mpeg");
+    EXPECT_EQ(facts.format, "avi");
+    EXPECT_EQ(facts.title, "Hello");
+    EXPECT_EQ(frame_number_of_picture(scratch / "tiny.mpeg", 0), 12); // 0.48 s into a 25 fps source
+    r = run_quillon({{"convert", "-O", (scratch / "bad").string(), "--input-option", "f=nosuchformat", source.string()}});
+    EXPECT_EQ(r.exit_code, 1) << shown(r);
+    EXPECT_NE(r.out.find("format: nosuchformat"), std::string::npos) << shown(r);
+}
+
 TEST_F(CliTest, OutputNamesNeverOverwriteAndDropOnlyTheLastExtension)
 {
     const fs::path dotted = scratch / "a.b.avi";
