@@ -104,7 +104,7 @@ constexpr CliOption options[] = {
     {"size", 0, "WxH", kConvert, "picture size, or auto (the source's; disc formats: the norm's)", set_size},
     {"rate", 0, "FPS", kConvert, "auto, 23.976, 24, 25, 29.97 or 30 (disc formats: the norm's)",
      [](R r, V v) { r.choices.FrameRate = one_of(v, "rate", typed_names(FrameRates())); }},
-    {"aspect", 0, "RATIO", kConvert, "auto, 4:3 or 16:9",
+    {"aspect", 0, "RATIO", kConvert, "auto, 4:3 or 16:9 (vcd: 4:3)",
      [](R r, V v) { r.choices.Aspect = one_of(v, "aspect", std::vector<std::string_view>{"auto", "4:3", "16:9"}); }},
     {"tv", 0, "NORM", kConvert, "disc formats: auto (from the source), pal or ntsc",
      [](R r, V v) { r.choices.TVType = one_of(v, "tv", std::vector<std::string_view>{"auto", "pal", "ntsc"}); }},
@@ -113,7 +113,7 @@ constexpr CliOption options[] = {
          r.choices.AdjustVolume = true;
          r.choices.Volume = whole_number(v, "volume", 0, 512);
      }},
-    {"video-kbps", 0, "N", kConvert, "video bit rate in kbit/s (wins over the quality preset)",
+    {"video-kbps", 0, "N", kConvert, "video bit rate in kbit/s, wins over the quality preset (disc formats: within the disc's limits)",
      [](R r, V v) {
          r.choices.SetVideoBitRate = true;
          r.choices.VideoKbps = whole_number(v, "video-kbps", 0, max_kbps);
