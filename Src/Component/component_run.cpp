@@ -17,6 +17,7 @@ void TCustomConversionComponent::StartConvert(int thread_count)
             end_reported_ = false;
         }
         next_index_ = 0;
+        reap_from_ = 0;
         threaded_ = thread_count > 0;
         paused_ = false;
         remaining_ = TaskCount();
@@ -40,12 +41,32 @@ void TCustomConversionComponent::StartNextTask()
     if (!task) return; // removed meanwhile
     PrepareStart(*task);
     if (threaded_) {
+        ReapEndedWorkers();
         StartWorker(*task);
         return;
     }
     run.unlock();
     task->ThreadID = std::this_thread::get_id();
     task->start_job(false);
+}
+
+// Joins the workers of the tasks that have ended, in list order up to the
+// first one still running, so that a long run does not keep an ended worker
+// (its stack, its mappings) per file until the tasks are freed. A joined
+// thread's identifier may be given to a new worker, so the ended task lets go
+// of it (log lines are routed by thread). Called under the run lock, which
+// keeps the tasks in the list.
+void TCustomConversionComponent::ReapEndedWorkers()
+{
+    for (const int started = next_index_ - 1; reap_from_ < started; ++reap_from_) {
+        TFFmpeg* task = tasks_.Find(reap_from_);
+        if (!task) continue;
+        const std::thread::id worker = task->ThreadID;
+        if (!task->reap_worker()) return;
+        if (worker == std::thread::id()) continue;
+        task->ThreadID = std::thread::id();
+        pending_log_lines().SetPending(worker, {});
+    }
 }
 
 void TCustomConversionComponent::PrepareStart(TFFmpeg& task)

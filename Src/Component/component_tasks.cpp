@@ -160,6 +160,7 @@ void TCustomConversionComponent::RemoveTask(int index)
     {
         ServingLock run(*this, run_lock_);
         removed.push_back(tasks_.Extract(index));
+        reap_from_ = 0; // the tasks after it moved up
     }
     free_tasks(std::move(removed));
 }
@@ -170,6 +171,7 @@ void TCustomConversionComponent::ClearTasks()
     {
         ServingLock run(*this, run_lock_);
         tasks = tasks_.ExtractAll();
+        reap_from_ = 0;
     }
     free_tasks(std::move(tasks));
     last_error_.clear();

@@ -143,6 +143,7 @@ private:
     void free_tasks(std::vector<std::unique_ptr<TFFmpeg>> tasks);
 
     void StartNextTask();
+    void ReapEndedWorkers();
     void StartWorker(TFFmpeg& task);
     void PrepareStart(TFFmpeg& task);
     void ReportEndOfRun(const TTerminateEvent& on_terminate);
@@ -165,6 +166,7 @@ private:
     std::atomic<int> remaining_{0};
     std::atomic<bool> threaded_{false};
     std::atomic<bool> paused_{false};
+    int reap_from_ = 0; // tasks before it have no worker left to join; run lock
     // Guarded by the event lock.
     std::recursive_mutex event_lock_;
     int finished_count_ = 0;

@@ -134,6 +134,9 @@ public:
     void resume_job();
     bool is_paused() const { return paused; }
     std::thread::id worker_id() const { return worker_thread.get_id(); }
+    // Joins the worker once it has ended (frees its stack); false while it
+    // still runs, or when called from the worker itself.
+    bool reap_worker();
 
     // The engine's own messages: level -1 job failure, 0 errors and warnings, 1 information.
     void log(int level, const std::string& text);
@@ -392,7 +395,8 @@ protected:
 
     // Worker thread and pause gate. The lifecycle lock makes the start checks,
     // the claim of a never-run job's end report and the worker handle one step
-    // each against callers on other threads.
+    // each against callers on other threads; the worker handle is joined
+    // and replaced only under it.
     std::mutex lifecycle_mutex;
     std::thread worker_thread;
     std::mutex worker_mutex;

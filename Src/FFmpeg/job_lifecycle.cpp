@@ -116,9 +116,23 @@ void TCustomFFmpeg::wait_for_worker()
         worker_done.wait_for(lock, std::chrono::milliseconds(10));
     }
     lock.unlock();
+    std::lock_guard lifecycle(lifecycle_mutex);
     join_worker();
 }
 
+bool TCustomFFmpeg::reap_worker()
+{
+    std::lock_guard lifecycle(lifecycle_mutex);
+    {
+        std::lock_guard guard(worker_mutex);
+        if (worker_active) return false;
+    }
+    if (worker_thread.get_id() == std::this_thread::get_id()) return false;
+    join_worker(); // the worker takes no lock after its last report
+    return true;
+}
+
+// Called with the lifecycle lock held.
 void TCustomFFmpeg::join_worker()
 {
     if (worker_thread.joinable() && worker_thread.get_id() != std::this_thread::get_id()) worker_thread.join();
