@@ -148,6 +148,7 @@ public:
 
     // Run statistics.
     int64_t video_size = 0, audio_size = 0, extra_size = 0;
+    int64_t packets_written = 0; // packets handed to the muxers in this run
     int dup_count = 0, drop_count = 0;
     int64_t timer_start = 0;
 
@@ -259,6 +260,7 @@ protected:
     void correct_discontinuity(int file_index, InputStreamState& ist, AVPacket* packet);
     bool change_join_file(int& file_index);
     void wind_down();
+    void check_something_written();
 
     // Decoding and dispatch.
     int64_t frame_duration_us(const InputStreamState& ist, const AVPacket* packet) const;

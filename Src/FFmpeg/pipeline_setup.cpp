@@ -25,8 +25,10 @@ void TCustomFFmpeg::run_pipeline()
         throw;
     }
     timer_start = lib::av_gettime();
+    packets_written = 0;
     transcode_loop();
     wind_down();
+    check_something_written();
 }
 
 void TCustomFFmpeg::build_input_tables()
