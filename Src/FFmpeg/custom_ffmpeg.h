@@ -25,6 +25,8 @@
 
 namespace quillon {
 
+class TBitmap;
+
 // Library contexts that hold generic (codec, container, scaler) options until
 // they are copied into the real contexts of files and streams.
 struct GenericOptions {
@@ -34,6 +36,13 @@ struct GenericOptions {
     SwsContext* scaler = nullptr;
     std::vector<std::string> set_names; // every name set successfully, in order
     std::function<void(int)> verbosity_callback;
+    // Private options of muxers and encoders (the program stream muxer's
+    // "muxrate", the MPEG-2 encoder's "scan_offset"): each is held by a
+    // library context made for its muxer or encoder, and the names set on
+    // those holders' private objects are listed in order.
+    std::vector<AVFormatContext*> muxer_holders;
+    std::vector<AVCodecContext*> encoder_holders;
+    std::vector<std::pair<void*, std::string>> private_names; // (private object, option name)
 };
 
 // An output stream as created by the option layer: its encoder context (owned
@@ -76,7 +85,14 @@ public:
     using LogSink = std::function<void(TCustomFFmpeg& sender, int level, const std::string& text)>;
     using ProgressSink = std::function<void(TCustomFFmpeg& sender, const ProgressFigures& figures)>;
     using TerminateSink = std::function<void(TCustomFFmpeg& sender)>;
-    using CustomHookSink = std::function<void(TCustomFFmpeg& sender)>; // the custom picture hook (set: frames are decoded)
+    // The custom picture hook (set: frames are decoded); it may change the
+    // picture (update) and end hooking for the rest of the job (stop_hook).
+    using CustomHookSink = std::function<void(TCustomFFmpeg& sender, TBitmap& bitmap, int frame_number, int64_t pts,
+                                              bool& update, bool& stop_hook)>;
+    // Asked before the hooks run on a frame; it may change the action.
+    using BeforeHookSink = std::function<void(TCustomFFmpeg& sender, int64_t pts, THookAction& action)>;
+    using PreviewBitmapSink =
+        std::function<void(TCustomFFmpeg& sender, TBitmap& bitmap, int frame_number, int64_t pts)>;
 
     TCustomFFmpeg();
     virtual ~TCustomFFmpeg();
@@ -131,6 +147,8 @@ public:
     ProgressSink progress_sink;
     TerminateSink terminate_sink;
     CustomHookSink custom_hook_sink;
+    BeforeHookSink before_hook_sink;
+    PreviewBitmapSink preview_bitmap_sink;
     // Called while the caller waits for a worker to end (serves hand-offs to the caller's thread).
     std::function<void()> wait_service;
     int total_duration_ms = -1;
@@ -206,6 +224,16 @@ public:
     void set_pad_right(int value);
     void set_video_qscale(float value);
 
+    // ---- Target presets (target_presets.cpp) ---------------------------------
+    // Sets every option a VCD, SVCD, DVD or DV output needs. The norm is
+    // "pal", "ntsc" or "film"; any other text detects it from the job's frame
+    // rate, then the inputs' video streams, and else takes default_norm.
+    // Raises FFmpegException ("frame_rate is invalid.", "Unknown target type",
+    // or a setter's message; the steps before stay applied).
+    void apply_target(const std::string& type, const std::string& norm, const std::string& default_norm);
+    // The option "target": "pal-", "ntsc-" or "film-" may prefix the type.
+    void parse_target(const std::string& value);
+
     // ---- Option actions (option_actions.cpp) ---------------------------------
     void set_format(const std::string& name);
     void add_stream_map(const std::string& text);
@@ -218,7 +246,6 @@ public:
     void add_bitstream_filter(const std::string& option, const std::string& value);
     void set_default_vstats_file();
     void set_vstats_file(const std::string& name);
-    void apply_target_option(const std::string& value);
     void add_frame_hook(const std::string& value);
     void add_new_stream(const std::string& option);
 
@@ -322,6 +349,7 @@ protected:
     void wait_for_worker();
     void join_worker();
     void wait_while_paused();
+    void report_end_from_short_thread();
 
     // Run tables (from set-up to free_stream_tables).
     std::vector<InputFileState> input_file_states;
@@ -330,7 +358,10 @@ protected:
     int streams_per_output = 0;
     std::vector<uint8_t> subtitle_buffer;
 
-    // Worker thread and pause gate.
+    // Worker thread and pause gate. The lifecycle lock makes the start checks,
+    // the claim of a never-run job's end report and the worker handle one step
+    // each against callers on other threads.
+    std::mutex lifecycle_mutex;
     std::thread worker_thread;
     std::mutex worker_mutex;
     std::condition_variable worker_done;
@@ -379,6 +410,15 @@ protected:
 
     void create_generic_options();
     void free_generic_options();
+
+    // Private options of muxers and encoders (private_options.cpp): the option
+    // found (none when no candidate has it) and the library's result.
+    std::pair<const AVOption*, int> set_private_option(const std::string& name, const std::string& value);
+    void apply_private_options(void* target, int flags) const;
+    void* private_holder(const AVCodec* codec);
+    void* private_holder(const AVOutputFormat* format);
+    std::pair<const AVOption*, int> set_on_first_accepting(const std::string& name, const std::string& value);
+    std::pair<const AVOption*, int> set_private_on(void* holder, const std::string& name, const std::string& value);
     void close_output_files();
     void close_input_files();
     void free_job_texts();

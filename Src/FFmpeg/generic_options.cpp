@@ -65,12 +65,16 @@ bool TCustomFFmpeg::set_generic_option(const std::string& raw_name, const std::s
     if (!attempt.option) attempt = set_on_holder(generic_options.format, name, value);
     if (!attempt.option) attempt = set_on_holder(generic_options.scaler, name, value);
     if (!attempt.option) attempt = set_by_type_prefix(generic_options, name, value);
+    if (!attempt.option) {
+        const auto [option, result] = set_private_option(name, value);
+        attempt = {option, result};
+    }
     if (!attempt.option) return false;
     if (attempt.result < 0) {
         lib::av_log(nullptr, AV_LOG_ERROR, "Invalid value \"%s\" for option \"%s\"\n", value.c_str(), name.c_str());
         return false;
     }
-    generic_options.set_names.emplace_back(attempt.option->name);
+    generic_options.set_names.emplace_back(attempt.option->name); // a private one is also in private_names
 
     // Library debugging output is only seen at the debugging verbosity.
     if (generic_options.codec[AVMEDIA_TYPE_VIDEO]->debug || generic_options.format->debug) {
@@ -96,6 +100,7 @@ void TCustomFFmpeg::apply_generic_options(void* target, void* source, int flags)
         const LibraryMemoryPtr<uint8_t> owned(text);
         lib::av_opt_set(target, name.c_str(), reinterpret_cast<const char*>(text), 0);
     }
+    apply_private_options(target, flags);
 }
 
 } // namespace quillon

@@ -33,11 +33,14 @@ void apply_priority(TConvertPriority priority)
 
 bool TCustomFFmpeg::start_job(bool threaded, TConvertPriority priority)
 {
+    std::unique_lock lifecycle(lifecycle_mutex);
     if (running || terminated) return false;
     const char* missing = output_files.empty() ? "At least one output file must be specified"
                           : input_files.empty() ? "At least one input file must be specified"
                                                 : nullptr;
     if (missing) {
+        terminated = true; // the end report below is this job's only one
+        lifecycle.unlock();
         release_job();
         fail_job(missing);
         finish_job();
@@ -46,6 +49,7 @@ bool TCustomFFmpeg::start_job(bool threaded, TConvertPriority priority)
     running = true;
     stop_requested = finished = terminated = false;
     if (!threaded) {
+        lifecycle.unlock();
         run_job();
         return false;
     }
@@ -123,26 +127,57 @@ void TCustomFFmpeg::join_worker()
 void TCustomFFmpeg::stop_job()
 {
     stop_requested = true;
-    if (!worker_thread.joinable()) return;
-    if (worker_thread.get_id() == std::this_thread::get_id()) return; // a sink may stop its own job
+    {
+        std::lock_guard lifecycle(lifecycle_mutex);
+        if (!worker_thread.joinable()) return;
+        if (worker_thread.get_id() == std::this_thread::get_id()) return; // a sink may stop its own job
+    }
     resume_job();
     wait_for_worker();
 }
 
 void TCustomFFmpeg::terminate_job()
 {
+    std::unique_lock lifecycle(lifecycle_mutex);
     if (running) {
+        lifecycle.unlock();
         stop_job();
         return;
     }
     if (terminated) return;
-    // A job that never ran reports its end from a short-lived thread.
-    std::thread reporter([this] { finish_job(); });
+    terminated = true; // claims the end report: start_job now refuses the job
+    lifecycle.unlock();
+    report_end_from_short_thread();
+}
+
+// A job that never ran reports its end from a short-lived thread; the caller
+// waits for it and serves its hand-offs meanwhile.
+void TCustomFFmpeg::report_end_from_short_thread()
+{
+    std::mutex done_mutex;
+    std::condition_variable done_changed;
+    bool done = false;
+    std::thread reporter([&] {
+        apply_float_setting();
+        finish_job();
+        std::lock_guard guard(done_mutex);
+        done = true;
+        done_changed.notify_all();
+    });
+    std::unique_lock lock(done_mutex);
+    while (!done) {
+        lock.unlock();
+        if (wait_service) wait_service();
+        lock.lock();
+        done_changed.wait_for(lock, std::chrono::milliseconds(10), [&] { return done; });
+    }
+    lock.unlock();
     reporter.join();
 }
 
 void TCustomFFmpeg::pause_job()
 {
+    std::lock_guard lifecycle(lifecycle_mutex);
     std::lock_guard guard(pause_mutex);
     if (worker_thread.joinable() && running) paused = true;
 }

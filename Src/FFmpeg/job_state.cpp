@@ -64,6 +64,11 @@ void TCustomFFmpeg::free_generic_options()
     lib::sws_freeContext(generic_options.scaler);
     generic_options.scaler = nullptr;
     generic_options.set_names.clear();
+    generic_options.private_names.clear();
+    for (AVCodecContext*& holder : generic_options.encoder_holders) lib::avcodec_free_context(&holder);
+    generic_options.encoder_holders.clear();
+    for (AVFormatContext* holder : generic_options.muxer_holders) lib::avformat_free_context(holder);
+    generic_options.muxer_holders.clear();
 }
 
 // An output that never received a byte is not worth keeping.

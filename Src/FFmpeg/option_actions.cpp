@@ -183,19 +183,14 @@ void TCustomFFmpeg::set_vstats_file(const std::string& name)
     vstats_filename = to_system_8bit(name);
 }
 
-// The actions below act on later parts of the job (target presets, frame-hook
-// modules); until those exist they refuse rather than pretend to succeed.
+// The frame-hook modules are not there yet; the option refuses rather than
+// pretend to succeed.
 namespace {
 [[noreturn]] void not_available(const std::string& option)
 {
     throw FFmpegException("Option " + option + " is not available yet");
 }
 } // namespace
-
-void TCustomFFmpeg::apply_target_option(const std::string&)
-{
-    not_available("target");
-}
 
 void TCustomFFmpeg::add_frame_hook(const std::string&)
 {

@@ -60,7 +60,7 @@ constexpr OptionRow rows[] = {
     {"loop_input", K::flag, store<&JobState::loop_input>},
     {"loop_output", K::int32, store<&JobState::loop_output>},
     {"v", K::int32, [](E& e, V v) { e.set_verbosity(as_int(v)); }},
-    {"target", K::text8, [](E& e, V v) { e.apply_target_option(v.text); }},
+    {"target", K::text8, [](E& e, V v) { e.parse_target(v.text); }},
     {"threads", K::none, [](E&, V v) { throw FFmpegException("TODO: option - " + std::string(v.name)); }},
     {"vsync", K::int32, [](E& e, V v) { e.set_video_sync(as_int(v)); }},
     {"async", K::int32, [](E& e, V v) { e.set_audio_sync(as_int(v)); }},

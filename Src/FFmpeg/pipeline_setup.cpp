@@ -1,5 +1,6 @@
 // The set-up of a job run: stream tables, the source of every output stream,
 // codec parameters, encoders, decoders, metadata and headers.
+#include <cstring>
 #include <mutex>
 
 #include "FFmpeg/custom_ffmpeg.h"
@@ -373,6 +374,12 @@ void TCustomFFmpeg::finish_stream_parameters(OutputStreamState& ost)
         if (lib::avcodec_parameters_from_context(ost.stream->codecpar, ost.encoder) < 0)
             throw FFmpegException("av_mallocz fail");
         ost.stream->time_base = ost.encoder->time_base;
+        // The encoder's buffer properties tell program stream muxers the video buffer size.
+        for (int i = 0; i < ost.encoder->nb_coded_side_data; ++i) {
+            const AVPacketSideData& data = ost.encoder->coded_side_data[i];
+            if (uint8_t* copy = lib::av_stream_new_side_data(ost.stream, data.type, data.size))
+                std::memcpy(copy, data.data, data.size);
+        }
         if (ost.encoder->codec_type == AVMEDIA_TYPE_VIDEO) {
             ost.stream->avg_frame_rate = ost.encoder->framerate;
             ost.stream->r_frame_rate = ost.encoder->framerate;

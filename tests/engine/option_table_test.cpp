@@ -390,7 +390,7 @@ TEST_F(OptionTableTest, StatisticsFileNames)
 
 TEST_F(OptionTableTest, LaterWorkRefusesInsteadOfPretending)
 {
-    EXPECT_EQ(option_error("target", "vcd"), "Option target is not available yet");
+    EXPECT_EQ(option_error("target", "vcd"), "frame_rate is invalid."); // reaches the presets: no rate to detect from
     EXPECT_EQ(option_error("vhook", "hook.so arg"), "Option vhook is not available yet");
     EXPECT_FALSE(engine.vhook_active);
     for (const char* option : {"newvideo", "newaudio", "newsubtitle"})

@@ -187,7 +187,7 @@ TEST_F(PipelineCopyTest, CopyingIsRefusedWhereFramesWouldBeNeeded)
     };
     const Case cases[] = {
         {[](TCustomFFmpeg& e) { e.audio_volume = 512; }, "-acodec copy and -vol are incompatible (frames are not decoded)"},
-        {[](TCustomFFmpeg& e) { e.custom_hook_sink = [](TCustomFFmpeg&) {}; },
+        {[](TCustomFFmpeg& e) { e.custom_hook_sink = [](TCustomFFmpeg&, TBitmap&, int, int64_t, bool&, bool&) {}; },
          "-vcodec copy and CustomHook are incompatible (frames are not decoded)"},
         {[](TCustomFFmpeg& e) { e.set_preview_flags(1); },
          "-vcodec copy and PostHooks are incompatible (frames are not decoded)"},

@@ -23,9 +23,7 @@ std::filesystem::path clip(const std::string& name, const fixtures::ClipSpec& sp
 class RecordingEngine : public TCustomFFmpeg {
 public:
     RecordingEngine();
-    // A running job reports into the members below until it ends: stop it
-    // before they go (the base class's own stop would come too late).
-    ~RecordingEngine() override { stop_job(); }
+    ~RecordingEngine() override { stop_job(); } // the worker's sinks use this object's members
     std::vector<std::string> log_lines;
     std::vector<ProgressFigures> progress;
     std::vector<int64_t> progress_times; // wall clock, microseconds
