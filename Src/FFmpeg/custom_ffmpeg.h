@@ -312,6 +312,7 @@ protected:
 
     // Video output.
     int video_frame_count(AVFormatContext* file, OutputStreamState& ost);
+    int duplicate_limit(const OutputStreamState& ost, double time_base) const;
     FramePtr picture_window(const AVFrame* source, int top, int left, int width, int height) const;
     void paint_pad_borders(AVFrame* picture, const OutputStreamState& ost) const;
     FramePtr prepare_video_picture(OutputStreamState& ost, const AVFrame* input);
