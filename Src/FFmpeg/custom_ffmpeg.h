@@ -18,9 +18,12 @@
 #include "FFmpeg/ffmpeg_exception.h"
 #include "FFmpeg/job_limits.h"
 #include "FFmpeg/job_state.h"
+#include "FFmpeg/rgb_converter.h"
 #include "FFmpeg/stream_records.h"
 #include "FFmpegLoader/ffmpeg_api.h"
 #include "FFmpegLoader/owners.h"
+#include "FrameHooks/frame_hook_chain.h"
+#include "Previewer/previewer.h"
 #include "UnicodeProtocol/unicode_protocol.h"
 
 namespace quillon {
@@ -154,7 +157,9 @@ public:
     int total_duration_ms = -1;
     int64_t progress_interval_us = 500000;
     int64_t preview_interval_us = 100000;
-    uint8_t preview_flags = 0;
+    // Bit 0 preview window, bit 1 preview bitmaps. Changed under preview_lock
+    // (set_preview_flags); the video path reads it without the lock.
+    std::atomic<uint8_t> preview_flags{0};
 
     // Run flags; prepare_job clears them.
     bool join_mode = false;
@@ -263,6 +268,7 @@ protected:
     void check_video_copy_allowed() const;
     void derive_encode_parameters(OutputStreamState& ost, InputStreamState& ist);
     void derive_video_parameters(OutputStreamState& ost, InputStreamState& ist);
+    int scaler_flags() const;
     void open_pass_log(OutputStreamState& ost, int n);
     void log_stream_mapping();
     void open_encoders();
@@ -341,9 +347,34 @@ protected:
 
     // Hooks, preview and filters.
     void hook_video_frame(InputStreamState& ist, AVFrame* frame);
+    void choose_hook_action(int64_t pts);
+    FramePtr make_work_picture(const AVFrame* frame);
+    void run_custom_hook(AVFrame* picture, int64_t pts);
+    void run_frame_hooks(AVFrame* picture, int64_t pts);
+    void release_hooks();
     void deliver_preview(const AVFrame* picture, const OutputStreamState& ost);
+    struct PreviewTurn;
+    PreviewTurn claim_preview_turn();
+    bool show_preview(const PreviewTurn& turn, int64_t pts);
+    void end_preview_turn(const PreviewTurn& turn, bool ok);
+    std::shared_ptr<TPreviewer> store_preview_flags(uint8_t flags);
     bool build_filter_graph(OutputStreamState& ost, InputStreamState& ist);
+    bool link_user_filters(AVFilterGraph* graph, AVFilterContext* current, AVFilterContext* sink);
+    AVFilterContext* add_scale_filter(AVFilterGraph* graph, AVFilterContext* current, const AVCodecContext* encoder);
+    bool adopt_filter_output(OutputStreamState& ost, const InputStreamState& ist);
+    int pull_filtered_picture(InputStreamState& ist, AVFrame* picture);
+    void filter_and_send(InputStreamState& ist, int ist_index, AVFrame* frame);
+    void send_filtered_pictures(InputStreamState& ist, int ist_index);
+    void send_to_outputs(InputStreamState& ist, int ist_index, AVFrame* frame);
     void free_filter_graphs();
+
+    // Frame hooks: the modules loaded by "vhook" and the two RGB converters.
+    FrameHookChain frame_hooks;
+    RgbConverter hook_converter, preview_converter;
+    // Guarded by preview_lock. A copy is taken for each show, so the window
+    // never goes away while a frame is shown; the last holder frees it.
+    std::shared_ptr<TPreviewer> previewer;
+    int64_t last_preview = 0; // wall clock of the last preview, microseconds
 
     // Lifecycle internals.
     void fail_job(const std::string& message);

@@ -6,7 +6,6 @@
 #include <mutex>
 
 #include "FFmpeg/custom_ffmpeg.h"
-#include "FFmpeg/preview_lock.h"
 #include "FFmpeg/stream_values.h"
 #include "FFmpegLoader/loader.h"
 #include "UnicodeProtocol/unicode_protocol.h"
@@ -125,12 +124,7 @@ void TCustomFFmpeg::release_job()
     close_output_files();
     close_input_files();
     free_job_texts();
-}
-
-void TCustomFFmpeg::set_preview_flags(uint8_t flags)
-{
-    std::lock_guard guard(preview_lock());
-    preview_flags = flags;
+    release_hooks();
 }
 
 void TCustomFFmpeg::set_segments(const std::vector<TimeSegment>& list)

@@ -183,18 +183,35 @@ void TCustomFFmpeg::set_vstats_file(const std::string& name)
     vstats_filename = to_system_8bit(name);
 }
 
-// The frame-hook modules are not there yet; the option refuses rather than
-// pretend to succeed.
 namespace {
-[[noreturn]] void not_available(const std::string& option)
+// The words of a "vhook" value: split at "|" when it holds one, else at
+// spaces; runs of separators give no empty words.
+std::vector<std::string> hook_words(const std::string& value)
 {
-    throw FFmpegException("Option " + option + " is not available yet");
+    const char separator = value.find('|') != std::string::npos ? '|' : ' ';
+    std::vector<std::string> words;
+    std::size_t begin = 0;
+    while (begin < value.size()) {
+        std::size_t end = value.find(separator, begin);
+        if (end == std::string::npos) end = value.size();
+        if (end > begin) words.push_back(value.substr(begin, end - begin));
+        begin = end + 1;
+    }
+    return words;
 }
+
+constexpr std::size_t max_hook_words = 63;
 } // namespace
 
-void TCustomFFmpeg::add_frame_hook(const std::string&)
+// "vhook": the first word names a frame-hook module, the rest are its
+// arguments. More words than the module's argument list holds are refused
+// rather than cut.
+void TCustomFFmpeg::add_frame_hook(const std::string& value)
 {
-    not_available("vhook");
+    const std::vector<std::string> words = hook_words(value);
+    if (words.size() > max_hook_words || frame_hooks.add_module(words) != fhOk)
+        throw FFmpegException("Failed to add video hook function: " + value);
+    vhook_active = true;
 }
 
 // "newvideo", "newaudio", "newsubtitle": one more stream in the last output file.

@@ -51,6 +51,8 @@ void TCustomFFmpeg::drain_decoder(InputStreamState& ist, int ist_index)
     ist.decoder_at_eof = true;
     if (lib::avcodec_send_packet(ist.decoder, nullptr) < 0) return;
     receive_frames(ist, ist_index, nullptr);
+    if (ist.filter_graph && lib::av_buffersrc_add_frame_flags(ist.filter_source, nullptr, 0) >= 0)
+        send_filtered_pictures(ist, ist_index); // what the filters still hold
 }
 
 // Takes every frame the decoder has ready and dispatches it.
@@ -98,6 +100,12 @@ void TCustomFFmpeg::dispatch_frame(InputStreamState& ist, int ist_index, AVFrame
     if (ist.decoder->codec_type == AVMEDIA_TYPE_AUDIO && audio_volume != 256) apply_volume(frame);
     emulate_rate(ist);
     if (start_time != 0 && ist.pts < start_time) return; // decoded, but before the start
+    if (ist.filter_graph) filter_and_send(ist, ist_index, frame);
+    else send_to_outputs(ist, ist_index, frame);
+}
+
+void TCustomFFmpeg::send_to_outputs(InputStreamState& ist, int ist_index, AVFrame* frame)
+{
     for (auto& ost : output_stream_states) {
         if (ost->source_index != ist_index || !ost->encoding_needed) continue;
         AVFormatContext* file = output_files[ost->file_index];

@@ -261,19 +261,26 @@ void TCustomFFmpeg::derive_video_parameters(OutputStreamState& ost, InputStreamS
         if (!ost.temp_picture)
             throw FFmpegException(ost.video_resample ? "Cannot allocate temp picture, check pix fmt" : "avpicture_alloc fail");
     }
-    if (ost.video_resample) {
-        int64_t flags = sws_flags;
-        if (generic_options.scaler && lib::av_opt_get_int(generic_options.scaler, "sws_flags", 0, &flags) >= 0)
-            sws_flags = static_cast<int>(flags);
+    if (ost.video_resample && !using_vfilters) { // with filters the graph scales
+        sws_flags = scaler_flags();
         ost.scaler.reset(lib::sws_getContext(source_width, source_height, in->pix_fmt, out->width - pad_left - pad_right,
                                              out->height - pad_top - pad_bottom, out->pix_fmt, sws_flags, nullptr,
                                              nullptr, nullptr));
         if (!ost.scaler) throw FFmpegException("Cannot get resampling context");
-        ost.resample_height = using_vfilters ? in->height : source_height;
+        ost.resample_height = source_height;
     }
     last_error.clear();
     if (using_vfilters && !build_filter_graph(ost, ist))
         throw FFmpegException(last_error.empty() ? "Error opening filters!" : "Error opening filters: " + last_error);
+}
+
+// The job's scaler flags: the generic "sws_flags" option when it was set.
+int TCustomFFmpeg::scaler_flags() const
+{
+    int64_t flags = sws_flags;
+    if (generic_options.scaler && lib::av_opt_get_int(generic_options.scaler, "sws_flags", 0, &flags) >= 0)
+        return static_cast<int>(flags);
+    return sws_flags;
 }
 
 FramePtr allocate_picture(AVPixelFormat format, int width, int height)

@@ -35,6 +35,11 @@ struct InputStreamState {
     bool flushed = false;  // join mode: drained at the end of its file
     int quality = 0;       // of the last decoded picture
     bool decoder_at_eof = false;
+    // The video filter graph between the decoder and the encoders, when the job has one.
+    FilterGraphPtr filter_graph;
+    AVFilterContext* filter_source = nullptr; // "src", a "buffer" filter owned by the graph
+    AVFilterContext* filter_sink = nullptr;   // "out", a "buffersink" owned by the graph
+    int filtered_width = 0, filtered_height = 0; // the picture size the graph was set up to give
 };
 
 // Figures the encoder reports with each packet.

@@ -121,7 +121,8 @@ FramePtr TCustomFFmpeg::prepare_video_picture(OutputStreamState& ost, const AVFr
     } else {
         formatted.reset(lib::av_frame_clone(input));
     }
-    if (!ost.video_pad && !ost.video_resample) return formatted;
+    const bool scale = ost.video_resample && !using_vfilters; // the filter graph has scaled already
+    if (!ost.video_pad && !scale) return formatted;
 
     if (lib::av_frame_make_writable(ost.temp_picture.get()) < 0) throw FFmpegException("Video encoding failed");
     AVFrame* target = ost.temp_picture.get();
@@ -134,7 +135,7 @@ FramePtr TCustomFFmpeg::prepare_video_picture(OutputStreamState& ost, const AVFr
         return nullptr;
     }
     AVFrame* destination = inner ? inner.get() : target;
-    if (ost.video_resample) {
+    if (scale) {
         lib::sws_scale(ost.scaler.get(), formatted->data, formatted->linesize, 0, ost.resample_height, destination->data,
                        destination->linesize);
     } else {

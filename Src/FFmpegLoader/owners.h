@@ -63,4 +63,14 @@ struct LibraryMemoryFree {
 template <typename T>
 using LibraryMemoryPtr = std::unique_ptr<T, LibraryMemoryFree>;
 
+struct FilterGraphFree {
+    void operator()(AVFilterGraph* g) const { lib::avfilter_graph_free(&g); }
+};
+using FilterGraphPtr = std::unique_ptr<AVFilterGraph, FilterGraphFree>;
+
+struct FilterInOutFree {
+    void operator()(AVFilterInOut* l) const { lib::avfilter_inout_free(&l); }
+};
+using FilterInOutPtr = std::unique_ptr<AVFilterInOut, FilterInOutFree>;
+
 } // namespace quillon

@@ -391,7 +391,7 @@ TEST_F(OptionTableTest, StatisticsFileNames)
 TEST_F(OptionTableTest, LaterWorkRefusesInsteadOfPretending)
 {
     EXPECT_EQ(option_error("target", "vcd"), "frame_rate is invalid."); // reaches the presets: no rate to detect from
-    EXPECT_EQ(option_error("vhook", "hook.so arg"), "Option vhook is not available yet");
+    EXPECT_EQ(option_error("vhook", "hook.so arg"), "Failed to add video hook function: hook.so arg");
     EXPECT_FALSE(engine.vhook_active);
     for (const char* option : {"newvideo", "newaudio", "newsubtitle"})
         EXPECT_EQ(option_error(option, ""), "At least one output file must be specified") << option;

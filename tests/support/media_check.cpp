@@ -246,6 +246,30 @@ double peak_audio_level(const std::filesystem::path& file)
     return peak;
 }
 
+bool for_each_bgr_picture(const std::filesystem::path& file, const std::function<bool(const BgrPicture&)>& use)
+{
+    BgrPicture picture;
+    SwsContext* scaler = nullptr;
+    const bool ok = decode_video(file, 0, [&](const AVFrame* frame, double t) {
+        scaler = sws_getCachedContext(scaler, frame->width, frame->height, static_cast<AVPixelFormat>(frame->format),
+                                      frame->width, frame->height, AV_PIX_FMT_BGR24, SWS_BILINEAR, nullptr, nullptr,
+                                      nullptr);
+        if (!scaler) return false;
+        picture.time = t;
+        picture.width = frame->width;
+        picture.height = frame->height;
+        picture.pixels.resize(static_cast<size_t>(frame->width) * frame->height * 3);
+        uint8_t* data[4] = {picture.pixels.data()};
+        int linesize[4] = {picture.stride()};
+        sws_scale(scaler, frame->data, frame->linesize, 0, frame->height, data, linesize);
+        const bool more = use(picture);
+        ++picture.index;
+        return more;
+    });
+    sws_freeContext(scaler);
+    return ok;
+}
+
 bool pixel_yuv_at(const std::filesystem::path& file, int x, int y, int yuv[3])
 {
     bool found = false;

@@ -1,7 +1,9 @@
 // Reading back what a conversion wrote, through the libraries, for assertions.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -53,5 +55,19 @@ double peak_audio_level(const std::filesystem::path& file);
 
 // Decodes the first video frame and returns the Y, U, V values at (x, y).
 bool pixel_yuv_at(const std::filesystem::path& file, int x, int y, int yuv[3]);
+
+// A decoded picture in packed BGR 24-bit: rows of width * 3 bytes.
+struct BgrPicture {
+    int index = 0;     // decoding order, from 0
+    double time = -1;  // seconds, -1 without a timestamp
+    int width = 0, height = 0;
+    std::vector<uint8_t> pixels;
+    const uint8_t* at(int x, int y) const { return pixels.data() + (static_cast<size_t>(y) * width + x) * 3; }
+    int stride() const { return width * 3; }
+};
+
+// Calls `use` with every decoded picture of the first video stream, in order,
+// until it returns false. False when the file cannot be decoded.
+bool for_each_bgr_picture(const std::filesystem::path& file, const std::function<bool(const BgrPicture&)>& use);
 
 } // namespace quillon::test
