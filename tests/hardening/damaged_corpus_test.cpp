@@ -37,8 +37,7 @@ namespace {
 using Options = std::vector<std::pair<std::string, std::string>>;
 
 const Options mpeg1_options{{"vcodec", "mpeg1video"}, {"acodec", "mp2"}};
-const Options dvd_options{{"f", "dvd"},         {"vcodec", "mpeg2video"}, {"s", "720x576"}, {"r", "25"},
-                          {"b", "5000k"},        {"acodec", "ac3"},        {"ar", "48000"}};
+const Options dvd_options{{"target", "pal-dvd"}};
 
 // One damaged file: how to make it from the good clip of its container.
 struct Case {
