@@ -109,6 +109,9 @@ public:
     bool prepared() const { return generic_options.format != nullptr; }
 
     void set_preview_flags(uint8_t flags);
+    // Sets or clears one preview bit in one step under preview_lock, so a bit
+    // that the preview path clears meanwhile is not written back.
+    void set_preview_bit(uint8_t bit, bool on);
     void set_segments(const std::vector<TimeSegment>& list);
 
     // Input and output files.

@@ -98,4 +98,12 @@ void TCustomFFmpeg::set_preview_flags(uint8_t flags)
     retired = store_preview_flags(flags);
 }
 
+void TCustomFFmpeg::set_preview_bit(uint8_t bit, bool on)
+{
+    std::shared_ptr<TPreviewer> retired;
+    std::lock_guard guard(preview_lock());
+    const uint8_t flags = preview_flags;
+    retired = store_preview_flags(static_cast<uint8_t>(on ? flags | bit : flags & ~bit));
+}
+
 } // namespace quillon

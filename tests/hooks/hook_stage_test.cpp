@@ -115,7 +115,7 @@ TEST_F(HookStageTest, BeforeHookDecidesPerFrameAndStopsTheModulesWhenItFails)
         };
         const auto out = scratch / "before.mpg";
         ASSERT_TRUE(engine.set_up(silent_clip(2), with(mpeg_out, {{"vhook", marker::hook("marker", mark_x, mark_y, mark_size)}}), out));
-        engine.run_here();
+        engine.run_threaded(); // the hooks are asked on the worker
         ASSERT_FALSE(engine.failed) << c.name << ": " << engine.error_message;
         EXPECT_EQ(marker::calls(), c.module_calls) << c.name;
         EXPECT_EQ(asked, c.asked) << c.name << ": the before-hook is not asked once the modules stopped";
@@ -155,7 +155,7 @@ TEST_F(HookStageTest, CustomHookDrawsOnTheRgbPictureInsteadOfTheModules)
     };
     const auto out = scratch / "custom.mpg";
     ASSERT_TRUE(engine.set_up(silent_clip(2), with(mpeg_out, {{"vhook", marker::hook("marker", 0, 0, 16)}}), out));
-    engine.run_here();
+    engine.run_threaded();
     ASSERT_FALSE(engine.failed) << engine.error_message;
     ASSERT_EQ(numbers.size(), 50u);
     for (int i = 0; i < 50; ++i) {

@@ -128,10 +128,14 @@ TEST_F(PreviewTest, BitmapsComeAtMostOncePerIntervalWithDecodedFrameNumbers)
         EXPECT_EQ(shown[i].painted, shown[i].frame_number - 1) << "frame numbers count decoded pictures from 1";
         EXPECT_EQ(shown[i].pts, 40000 * shown[i].painted);
         if (i == 0) continue;
-        EXPECT_GT(shown[i].wall - shown[i - 1].wall, 90000) << "at most one picture per interval";
+        // Times are taken in the sink, after the picture's conversion, so a
+        // single gap may look shorter than the interval by that much.
+        EXPECT_GT(shown[i].wall - shown[i - 1].wall, 50000) << "no picture close after another";
         EXPECT_GT(shown[i].frame_number, shown[i - 1].frame_number);
         thirds += shown[i].frame_number - shown[i - 1].frame_number == 3;
     }
+    EXPECT_GT(shown.back().wall - shown.front().wall, 100000 * int64_t(shown.size() - 1) - 50000)
+        << "at most one picture per interval";
     // At 40 ms a picture the first one after 100 ms is the third (120 ms).
     EXPECT_GE(2 * thirds, static_cast<int>(shown.size()) - 1);
     EXPECT_EQ(window.made, 0) << "no window while bitmaps are delivered";
@@ -170,8 +174,11 @@ TEST_F(PreviewTest, ClearingTheWindowFlagFreesTheWindow)
     EXPECT_TRUE(engine.has_previewer()) << "the window stays while the flag is set";
     engine.set_preview_flags(3);
     EXPECT_EQ(window.destroyed, 0) << "bit 0 still set";
-    engine.set_preview_flags(2);
+    engine.set_preview_bit(2, false);
+    EXPECT_EQ(window.destroyed, 0);
+    engine.set_preview_bit(1, false);
     EXPECT_EQ(window.destroyed, 1);
+    EXPECT_EQ(engine.preview_flags, 0);
     EXPECT_FALSE(engine.has_previewer());
 }
 
