@@ -329,6 +329,7 @@ protected:
 
     // Audio output.
     void open_resampler(OutputStreamState& ost, const AVFrame* frame);
+    static bool resampler_fits(const OutputStreamState& ost, const AVFrame* frame);
     FramePtr convert_audio(OutputStreamState& ost, const AVFrame* frame);
     AVAudioFifo* audio_queue(OutputStreamState& ost);
     bool synchronise_audio(OutputStreamState& ost, InputStreamState& ist, AVFrame*& frame, FramePtr& owned);
