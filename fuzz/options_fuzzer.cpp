@@ -125,7 +125,10 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     run(std::string_view(reinterpret_cast<const char*>(data), size));
+    // Everything an input wrote (the output, pass logs, statistics) goes, so
+    // each input runs alone and a finding replays by itself.
     std::error_code ignored;
-    std::filesystem::remove(output_name, ignored);
+    for (const auto& entry : std::filesystem::directory_iterator(clip_path.parent_path(), ignored))
+        if (entry.path() != clip_path) std::filesystem::remove_all(entry.path(), ignored);
     return 0;
 }
