@@ -10,6 +10,16 @@ add_library(ffmpeg_headers INTERFACE)
 target_include_directories(ffmpeg_headers SYSTEM INTERFACE ${FFMPEG_INCLUDE_DIRS})
 target_compile_definitions(ffmpeg_headers INTERFACE __STDC_CONSTANT_MACROS)
 
+if(QUILLON_FUZZ)
+  # Everything carries the fuzzer's coverage hooks and the address and
+  # undefined-behaviour checks; only the fuzz targets link the fuzzer's main.
+  if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+    message(FATAL_ERROR "QUILLON_FUZZ needs clang: -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++")
+  endif()
+  set(QUILLON_SANITIZE "address")
+  add_compile_options(-fsanitize=fuzzer-no-link)
+endif()
+
 if(QUILLON_SANITIZE STREQUAL "address")
   add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
   add_link_options(-fsanitize=address,undefined)

@@ -38,6 +38,14 @@ void TCustomFFmpeg::open_resampler(OutputStreamState& ost, const AVFrame* frame)
                                           lib::av_get_sample_fmt_name(encoder->sample_fmt)));
     }
     ost.resampler_in_format = static_cast<AVSampleFormat>(frame->format);
+    ost.resampler_in_channels = frame->ch_layout.nb_channels;
+    ost.resampler_in_rate = frame->sample_rate;
+}
+
+bool TCustomFFmpeg::resampler_fits(const OutputStreamState& ost, const AVFrame* frame)
+{
+    return ost.resampler && ost.resampler_in_format == frame->format &&
+           ost.resampler_in_channels == frame->ch_layout.nb_channels && ost.resampler_in_rate == frame->sample_rate;
 }
 
 // The samples in the encoder's format, layout and rate (a reference to the
@@ -48,7 +56,7 @@ FramePtr TCustomFFmpeg::convert_audio(OutputStreamState& ost, const AVFrame* fra
     if (!same_layout(encoder->ch_layout, frame->ch_layout)) ost.audio_resample = true;
     const bool format_differs = encoder->sample_fmt != frame->format;
     if (!ost.audio_resample && !format_differs) return FramePtr(lib::av_frame_clone(frame));
-    if (!ost.resampler || ost.resampler_in_format != frame->format) open_resampler(ost, frame);
+    if (!resampler_fits(ost, frame)) open_resampler(ost, frame);
 
     FramePtr converted(lib::av_frame_alloc());
     if (!converted) throw FFmpegException("av_malloc failed");

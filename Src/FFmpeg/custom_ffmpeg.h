@@ -177,6 +177,7 @@ public:
 
     // Run statistics.
     int64_t video_size = 0, audio_size = 0, extra_size = 0;
+    int64_t packets_written = 0; // packets handed to the muxers in this run
     int dup_count = 0, drop_count = 0;
     int64_t timer_start = 0;
 
@@ -298,6 +299,7 @@ protected:
     void correct_discontinuity(int file_index, InputStreamState& ist, AVPacket* packet);
     bool change_join_file(int& file_index);
     void wind_down();
+    void check_something_written();
 
     // Decoding and dispatch.
     int64_t frame_duration_us(const InputStreamState& ist, const AVPacket* packet) const;
@@ -322,6 +324,7 @@ protected:
 
     // Video output.
     int video_frame_count(AVFormatContext* file, OutputStreamState& ost);
+    int duplicate_limit(const OutputStreamState& ost, double time_base) const;
     FramePtr picture_window(const AVFrame* source, int top, int left, int width, int height) const;
     void paint_pad_borders(AVFrame* picture, const OutputStreamState& ost) const;
     FramePtr prepare_video_picture(OutputStreamState& ost, const AVFrame* input);
@@ -329,6 +332,7 @@ protected:
 
     // Audio output.
     void open_resampler(OutputStreamState& ost, const AVFrame* frame);
+    static bool resampler_fits(const OutputStreamState& ost, const AVFrame* frame);
     FramePtr convert_audio(OutputStreamState& ost, const AVFrame* frame);
     AVAudioFifo* audio_queue(OutputStreamState& ost);
     bool synchronise_audio(OutputStreamState& ost, InputStreamState& ist, AVFrame*& frame, FramePtr& owned);

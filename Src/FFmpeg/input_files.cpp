@@ -1,5 +1,6 @@
 // Opening input files: the format parameters, decoders by name, the start
 // position, and what the job learns from the streams.
+#include <algorithm>
 #include <cmath>
 #include <mutex>
 
@@ -210,11 +211,12 @@ void TCustomFFmpeg::add_input_codec(const std::string& decoder_name)
 
 void TCustomFFmpeg::learn_video_stream(int index, AVStream* stream, AVCodecContext* decoder)
 {
-    frame_height = decoder->height;
-    frame_width = decoder->width;
+    // A damaged header can claim a negative size: that is no size at all.
+    frame_height = std::max(decoder->height, 0);
+    frame_width = std::max(decoder->width, 0);
     const AVRational sample_aspect = stream->sample_aspect_ratio.num ? stream->sample_aspect_ratio : decoder->sample_aspect_ratio;
     const double ratio = sample_aspect.num && sample_aspect.den ? double(sample_aspect.num) / sample_aspect.den : 0.0;
-    if (frame_width * frame_height != 0)
+    if (frame_width != 0 && frame_height != 0)
         frame_aspect_ratio = static_cast<float>(ratio != 0 ? ratio * frame_width / frame_height : double(frame_width) / frame_height);
     else
         frame_aspect_ratio = static_cast<float>(ratio != 0 ? ratio : 4.0 / 3.0);

@@ -189,6 +189,7 @@ void TCustomFFmpeg::write_packet(AVFormatContext* file, AVPacket* packet, Output
     note_muxed_position(ost, packet);
     const int result = lib::av_interleaved_write_frame(file, packet);
     if (result < 0) throw FFmpegException(format_open_error("av_interleaved_write_frame()", result));
+    ++packets_written;
 }
 
 // Muxers refuse a decoding time that does not move forward; where joined files

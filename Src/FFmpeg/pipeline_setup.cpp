@@ -26,8 +26,10 @@ void TCustomFFmpeg::run_pipeline()
         throw;
     }
     timer_start = lib::av_gettime();
+    packets_written = 0;
     transcode_loop();
     wind_down();
+    check_something_written();
 }
 
 void TCustomFFmpeg::build_input_tables()
@@ -316,6 +318,12 @@ void TCustomFFmpeg::open_pass_log(OutputStreamState& ost, int n)
     const size_t read = lib::my_fread(buffer, 1, static_cast<size_t>(size), file);
     buffer[read] = '\0';
     lib::my_fclose(file);
+    // An empty log holds no statistics, and the encoders' parser reads past
+    // the end of an empty text: refuse it as unreadable.
+    if (read == 0) {
+        lib::av_free(buffer);
+        throw FFmpegException(printf_text("Cannot read log file %s for pass-2 encoding", name.c_str()));
+    }
     ost.stats_in = buffer;
     ost.encoder->stats_in = buffer;
 }

@@ -88,7 +88,11 @@ struct OutputStreamState {
     // Audio.
     bool audio_resample = false;
     ResamplerPtr resampler;
+    // What the resampler was opened for; a frame that differs (a stream that
+    // changes mid-way) opens a new one, as the old would read the wrong planes.
     AVSampleFormat resampler_in_format = AV_SAMPLE_FMT_NONE;
+    int resampler_in_channels = 0;
+    int resampler_in_rate = 0;
     AudioFifoPtr fifo;
     int64_t fifo_pts = AV_NOPTS_VALUE;
 

@@ -199,4 +199,14 @@ void TCustomFFmpeg::wind_down()
     free_stream_tables();
 }
 
+// A run that went to its end without writing a single packet produced nothing
+// to play (an input whose every frame fails to decode, say): that is a failure,
+// not a finished conversion. A run the caller stopped is left as it is.
+void TCustomFFmpeg::check_something_written()
+{
+    if (!finished || packets_written > 0) return;
+    finished = false;
+    throw FFmpegException("Nothing was written to the output: no frame of the input could be converted");
+}
+
 } // namespace quillon

@@ -1,5 +1,7 @@
 // The video output path: frame-rate sync by dropping or duplicating, crop,
 // scale and pad into the encoder's picture, and encoding.
+#include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstring>
 
@@ -7,6 +9,21 @@
 #include "Formatting/formatting.h"
 
 namespace quillon {
+
+namespace {
+// The longest stretch of output one picture may fill with copies of itself.
+constexpr double longest_picture_seconds = 3600;
+} // namespace
+
+// Copies of one picture reach at most the recording limit and an hour of
+// output: a damaged timestamp far ahead must not keep the job copying one
+// picture without end.
+int TCustomFFmpeg::duplicate_limit(const OutputStreamState& ost, double time_base) const
+{
+    double end = double(ost.sync_opts) + longest_picture_seconds / time_base;
+    if (recording_time != NO_RECORDING_LIMIT) end = std::min(end, double(recording_time) / 1e6 / time_base);
+    return static_cast<int>(std::clamp(std::ceil(end - double(ost.sync_opts)), 1.0, double(INT_MAX)));
+}
 
 // How many output frames the picture stands for (0 drops it).
 int TCustomFFmpeg::video_frame_count(AVFormatContext* file, OutputStreamState& ost)
@@ -27,7 +44,7 @@ int TCustomFFmpeg::video_frame_count(AVFormatContext* file, OutputStreamState& o
             if (vdelta <= -0.6) count = 0;
             else if (vdelta > 0.6) ost.sync_opts = std::llround(position / time_base);
         } else if (vdelta > 1.1) {
-            count = static_cast<int>(std::llround(vdelta));
+            count = static_cast<int>(std::min(std::round(vdelta), double(duplicate_limit(ost, time_base))));
         }
         if (count == 0) {
             drop_count++;

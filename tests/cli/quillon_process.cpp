@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -50,13 +51,17 @@ struct ChildSetup {
     }
 };
 
-[[noreturn]] void exec_child(ChildSetup& setup, const std::filesystem::path& directory, int out, int err)
+[[noreturn]] void exec_child(ChildSetup& setup, const ProgramRun& run, int out, int err)
 {
+    if (run.address_space > 0) {
+        const rlimit cap{rlim_t(run.address_space), rlim_t(run.address_space)};
+        if (setrlimit(RLIMIT_AS, &cap) != 0) _exit(127);
+    }
     dup2(out, STDOUT_FILENO);
     dup2(err, STDERR_FILENO);
     const int null = open("/dev/null", O_RDONLY);
     dup2(null, STDIN_FILENO);
-    if (!directory.empty() && chdir(directory.c_str()) != 0) _exit(127);
+    if (!run.directory.empty() && chdir(run.directory.c_str()) != 0) _exit(127);
     execve(setup.argv[0], setup.argv.data(), setup.envp.data());
     _exit(127);
 }
@@ -79,7 +84,7 @@ ProgramResult run_program(const std::filesystem::path& program, const ProgramRun
     int out[2], err[2];
     if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) return result;
     const pid_t child = fork();
-    if (child == 0) exec_child(setup, run.directory, out[1], err[1]);
+    if (child == 0) exec_child(setup, run, out[1], err[1]);
     close(out[1]);
     close(err[1]);
     const auto deadline = std::chrono::steady_clock::now() + run.timeout;
@@ -102,7 +107,9 @@ ProgramResult run_program(const std::filesystem::path& program, const ProgramRun
     close(out[0]);
     close(err[0]);
     int status = 0;
-    waitpid(child, &status, 0);
+    rusage usage{};
+    wait4(child, &status, 0, &usage);
+    result.peak_kib = usage.ru_maxrss;
     if (WIFEXITED(status)) result.exit_code = WEXITSTATUS(status);
     return result;
 }

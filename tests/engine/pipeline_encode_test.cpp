@@ -241,6 +241,23 @@ TEST_F(PipelineEncodeTest, TwoPassesGiveAValidFile)
     EXPECT_NEAR(count_decoded_video_frames(scratch / "pass2.avi"), 50, 1);
 }
 
+// A second pass needs the first one's statistics: an empty log is refused
+// with the unreadable-log message instead of reaching the encoder.
+TEST_F(PipelineEncodeTest, SecondPassWithAnEmptyLogFailsClearly)
+{
+    const auto source = clip("small.mp4", small_clip());
+    const std::string prefix = (scratch / "emptylog").string();
+    std::ofstream(prefix + "-0.log").close();
+    RecordingEngine engine;
+    ASSERT_TRUE(engine.open_input_file(source)) << engine.last_error;
+    for (const auto& [name, value] : Options{{"vcodec", "mpeg1video"}, {"an", ""}, {"pass", "2"}, {"passlogfile", prefix}})
+        engine.parse_option(name, value);
+    ASSERT_EQ(engine.open_output_file(scratch / "pass2.mpg"), 1) << engine.last_error;
+    engine.start_job(false);
+    EXPECT_TRUE(engine.failed);
+    EXPECT_EQ(engine.error_message, "Cannot read log file " + prefix + "-0.log for pass-2 encoding");
+}
+
 TEST_F(PipelineEncodeTest, TimestampJumpKeepsTheOutputContinuous)
 {
     ClipSpec jumping = small_clip(3.0);
