@@ -188,7 +188,7 @@ void TCustomFFmpeg::write_packet(AVFormatContext* file, AVPacket* packet, Output
     keep_timestamps_increasing(file, ost, packet);
     note_muxed_position(ost, packet);
     const int result = lib::av_interleaved_write_frame(file, packet);
-    if (result < 0) throw FFmpegException(format_open_error("av_interleaved_write_frame()", result));
+    if (result < 0) throw FFmpegException(format_run_error("av_interleaved_write_frame()", result));
     ++packets_written;
 }
 
