@@ -8,7 +8,6 @@
 #include <sched.h>
 #include <grp.h>
 #include <sys/mount.h>
-#include <sys/prctl.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -96,6 +95,7 @@ std::string in_child(const std::function<std::string()>& body, const ChildLimits
 {
     const ChildOutcome outcome = run_bounded(body, limits);
     EXPECT_TRUE(outcome.ok()) << outcome.describe() << "\n" << outcome.errors;
+    EXPECT_EQ(outcome.text.find("[memory leaked"), std::string::npos) << outcome.errors;
     return outcome.text;
 }
 
@@ -140,11 +140,7 @@ bool mount_small_file_system(const fs::path& folder, unsigned long flags, const 
 bool drop_superuser()
 {
     if (geteuid() != 0) return true;
-    if (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0) return false;
-    // A changed user makes the process undumpable, which stops the leak
-    // checker of a sanitizer build from inspecting its own threads.
-    prctl(PR_SET_DUMPABLE, 1);
-    return geteuid() != 0;
+    return setgroups(0, nullptr) == 0 && setgid(65534) == 0 && setuid(65534) == 0 && geteuid() != 0;
 }
 
 // ---- Output folders -----------------------------------------------------------
@@ -172,6 +168,7 @@ struct FolderCase {
     const char* name;
     Folder kind;
 };
+void PrintTo(const FolderCase& c, std::ostream* out) { *out << c.name; }
 
 class FaultsOutputFolder : public ::testing::TestWithParam<FolderCase> {
 protected:
@@ -214,6 +211,8 @@ INSTANTIATE_TEST_SUITE_P(Unusable, FaultsOutputFolder,
 // ---- A full disk ----------------------------------------------------------------
 
 enum class FullDisk { file_size_limit, small_file_system };
+std::string name_of(FullDisk kind) { return kind == FullDisk::file_size_limit ? "FileSizeLimit" : "SmallFileSystem"; }
+void PrintTo(FullDisk kind, std::ostream* out) { *out << name_of(kind); }
 
 class FaultsFullDisk : public ::testing::TestWithParam<FullDisk> {
 protected:
@@ -279,10 +278,7 @@ TEST_P(FaultsFullDisk, FailsTheFileThatDoesNotFitAndTheRunGoesOn)
 }
 
 INSTANTIATE_TEST_SUITE_P(Write, FaultsFullDisk, ::testing::Values(FullDisk::file_size_limit, FullDisk::small_file_system),
-                         [](const auto& info) {
-                             return std::string(info.param == FullDisk::file_size_limit ? "FileSizeLimit"
-                                                                                        : "SmallFileSystem");
-                         });
+                         [](const auto& info) { return name_of(info.param); });
 
 // ---- The input changes under the job ---------------------------------------------
 
