@@ -2,6 +2,7 @@
 // position, and what the job learns from the streams.
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <mutex>
 
 #include "FFmpeg/custom_ffmpeg.h"
@@ -134,7 +135,9 @@ void TCustomFFmpeg::discard_other_programs(AVFormatContext* context) const
 int64_t TCustomFFmpeg::seek_to_start(AVFormatContext* context)
 {
     int64_t timestamp = start_time;
-    if (context->start_time != AV_NOPTS_VALUE) timestamp += context->start_time;
+    // A start time near the largest value stays there rather than wrapping round.
+    if (context->start_time != AV_NOPTS_VALUE && __builtin_add_overflow(start_time, context->start_time, &timestamp))
+        timestamp = context->start_time < 0 ? INT64_MIN : INT64_MAX;
     if (start_time != 0) {
         lib::av_seek_frame(context, -1, timestamp, AVSEEK_FLAG_BACKWARD); // a failed seek is not an error
         start_time = 0;

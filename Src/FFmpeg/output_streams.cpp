@@ -194,7 +194,8 @@ void TCustomFFmpeg::setup_video_encoder(AVFormatContext* context, AVStream* stre
     set_encoder_matrices(encoder);
     encoder->thread_count = thread_count;
     set_rate_control_overrides(encoder);
-    if (encoder->rc_initial_buffer_occupancy == 0) encoder->rc_initial_buffer_occupancy = encoder->rc_buffer_size * 3 / 4;
+    if (encoder->rc_initial_buffer_occupancy == 0)
+        encoder->rc_initial_buffer_occupancy = static_cast<int>(int64_t{encoder->rc_buffer_size} * 3 / 4);
     encoder->intra_dc_precision = intra_dc_precision - 8; // the motion threshold has no successor
     if (do_psnr) encoder->flags |= AV_CODEC_FLAG_PSNR;
     if (do_pass == 1) encoder->flags |= AV_CODEC_FLAG_PASS1;

@@ -188,7 +188,7 @@ void TCustomFFmpeg::write_packet(AVFormatContext* file, AVPacket* packet, Output
     keep_timestamps_increasing(file, ost, packet);
     note_muxed_position(ost, packet);
     const int result = lib::av_interleaved_write_frame(file, packet);
-    if (result < 0) throw FFmpegException(format_open_error("av_interleaved_write_frame()", result));
+    if (result < 0) throw FFmpegException(format_run_error("av_interleaved_write_frame()", result));
     ++packets_written;
 }
 
@@ -326,7 +326,7 @@ void TCustomFFmpeg::apply_volume(AVFrame* frame) const
         case AV_SAMPLE_FMT_S16P:
             for (int i = 0; i < per_plane; ++i) {
                 auto* s = reinterpret_cast<int16_t*>(data) + i;
-                *s = static_cast<int16_t>(std::clamp((*s * audio_volume + 128) >> 8, -32768, 32767));
+                *s = static_cast<int16_t>(std::clamp<int64_t>((int64_t{*s} * audio_volume + 128) >> 8, -32768, 32767));
             }
             break;
         case AV_SAMPLE_FMT_S32:
@@ -347,7 +347,8 @@ void TCustomFFmpeg::apply_volume(AVFrame* frame) const
         case AV_SAMPLE_FMT_U8:
         case AV_SAMPLE_FMT_U8P:
             for (int i = 0; i < per_plane; ++i)
-                data[i] = static_cast<uint8_t>(std::clamp(((data[i] - 128) * audio_volume + 128) / 256 + 128, 0, 255));
+                data[i] = static_cast<uint8_t>(
+                    std::clamp<int64_t>((int64_t{data[i] - 128} * audio_volume + 128) / 256 + 128, 0, 255));
             break;
         default: break;
         }

@@ -189,10 +189,15 @@ void TCustomFFmpeg::wind_down()
         if (ist.decoding_needed && !ist.flushed) drain_decoder(ist, static_cast<int>(i));
     }
     drain_encoders();
+    // The trailer flushes what the byte stream still holds: a write that fails
+    // here (a full disk) fails the job like any other write.
+    int trailer_result = 0;
     for (AVFormatContext* file : output_files) {
-        lib::av_write_trailer(file);
+        const int result = lib::av_write_trailer(file);
+        if (trailer_result == 0 && result < 0) trailer_result = result;
         if (join_mode) break;
     }
+    if (trailer_result < 0) throw FFmpegException(format_run_error("av_write_trailer()", trailer_result));
     report_progress(true);
     close_open_codecs();
     finished = !stop_requested;

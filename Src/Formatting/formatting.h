@@ -20,6 +20,11 @@ std::string printf_text(const char* format, ...) __attribute__((format(printf, 1
 // The message for a failed open (or library call) of `subject` with the
 // library's error code.
 std::string format_open_error(std::string_view subject, int code);
+// A library call that failed during a run: the open-error text when the code
+// has a text of its own, else the subject and the libraries' text for the code
+// (a full disk, a file size limit), which the catch-all "Error while opening
+// file" would misname.
+std::string format_run_error(std::string_view subject, int code);
 
 // Codec name for display: "name(long name)" of the decoder (or encoder) for the
 // id, else "mpeg2ts", else the given codec name, else the tag as text.

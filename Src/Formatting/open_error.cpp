@@ -34,11 +34,17 @@ constexpr OpenErrorRow open_error_table[] = {
 
 constexpr const char* other_error_format = "%s: Error while opening file";
 
-const char* open_error_format(int code)
+const OpenErrorRow* open_error_row(int code)
 {
     for (const OpenErrorRow& row : open_error_table)
-        if (row.code == code) return row.format;
-    return other_error_format;
+        if (row.code == code) return &row;
+    return nullptr;
+}
+
+const char* open_error_format(int code)
+{
+    const OpenErrorRow* row = open_error_row(code);
+    return row ? row->format : other_error_format;
 }
 
 } // namespace
@@ -47,6 +53,12 @@ std::string format_open_error(std::string_view subject, int code)
 {
     const std::string text(subject);
     return printf_text(open_error_format(code), text.c_str());
+}
+
+std::string format_run_error(std::string_view subject, int code)
+{
+    if (open_error_row(code)) return format_open_error(subject, code);
+    return std::string(subject) + ": " + lib::error_text(code);
 }
 
 } // namespace quillon

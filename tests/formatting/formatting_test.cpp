@@ -54,6 +54,25 @@ TEST_F(FormattingTest, OpenErrorTextsFollowTheErrorCode)
     for (const Case& c : cases) EXPECT_EQ(format_open_error(c.subject, c.code), c.text) << "code " << c.code;
 }
 
+// A failed write names its real cause; codes with a text of their own keep it.
+TEST_F(FormattingTest, RunErrorsNameTheCauseOfAFailedCall)
+{
+    struct Case {
+        int code;
+        const char* text;
+    };
+    const Case cases[] = {
+        {AVERROR(ENOSPC), "av_write_trailer(): No space left on device"},
+        {AVERROR(EFBIG), "av_write_trailer(): File too large"},
+        {AVERROR(EROFS), "av_write_trailer(): Read-only file system"},
+        {AVERROR_EXTERNAL, "av_write_trailer(): Generic error in an external library"},
+        {AVERROR(ENOMEM), "av_write_trailer(): memory allocation error occurred"},
+        {AVERROR(EIO),
+         "av_write_trailer(): I/O error occurred\r\nUsually that means that input file is truncated and/or corrupted."},
+    };
+    for (const Case& c : cases) EXPECT_EQ(format_run_error("av_write_trailer()", c.code), c.text) << "code " << c.code;
+}
+
 // Opens the name through the layer and gives the open-error text (or "opened").
 std::string open_text(const std::string& name, const char* forced_format = nullptr)
 {

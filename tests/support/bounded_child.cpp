@@ -6,6 +6,17 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#if defined(__SANITIZE_ADDRESS__)
+#define QUILLON_CHILD_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define QUILLON_CHILD_ASAN 1
+#endif
+#endif
+#ifdef QUILLON_CHILD_ASAN
+#include <sanitizer/lsan_interface.h>
+#endif
+
 #include <chrono>
 #include <algorithm>
 #include <cstdlib>
@@ -15,14 +26,8 @@ namespace quillon::test {
 
 namespace {
 
-#if defined(__SANITIZE_ADDRESS__)
+#ifdef QUILLON_CHILD_ASAN
 constexpr bool sanitized = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool sanitized = true;
-#else
-constexpr bool sanitized = false;
-#endif
 #else
 constexpr bool sanitized = false;
 #endif
@@ -48,6 +53,10 @@ void set_limit(int resource, int64_t value)
     } catch (...) {
         text = "exception of unknown kind";
     }
+#ifdef QUILLON_CHILD_ASAN
+    // The child ends with _exit, which skips the leak checker: run it here.
+    if (__lsan_do_recoverable_leak_check() != 0) text += " [memory leaked, see the child's error output]";
+#endif
     for (size_t done = 0; done < text.size();) {
         const ssize_t n = write(out, text.data() + done, text.size() - done);
         if (n <= 0) break;

@@ -29,7 +29,8 @@ struct ChildOutcome {
     std::string describe() const;
 };
 
-// Forks; the child applies the limits, runs `body` and hands its text back.
+// Forks; the child applies the limits, runs `body` and hands its text back
+// (in a sanitizer build with the leak checker's verdict appended on a leak).
 // The child's standard error (the libraries' log, a sanitizer's report) is
 // kept aside; its last lines come back in `errors`.
 // Call it while the calling process runs no other threads.
