@@ -8,6 +8,7 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 #include <libavutil/channel_layout.h>
+#include <libswscale/swscale.h>
 }
 
 namespace quillon::bench {
@@ -32,6 +33,78 @@ void drain_encoder(AVCodecContext* encoder, AVPacket* packet)
 {
     while (avcodec_receive_packet(encoder, packet) >= 0) av_packet_unref(packet);
 }
+
+AVCodecContext* open_mpeg2_encoder(int width, int height, int bit_rate)
+{
+    const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_MPEG2VIDEO);
+    AVCodecContext* video = avcodec_alloc_context3(codec);
+    video->width = width;
+    video->height = height;
+    video->pix_fmt = AV_PIX_FMT_YUV420P;
+    video->time_base = {1, 25};
+    video->framerate = {25, 1};
+    video->bit_rate = bit_rate;
+    video->gop_size = 15;
+    video->thread_count = 1;
+    if (avcodec_open2(video, codec, nullptr) < 0) throw std::runtime_error("cannot open mpeg2video");
+    return video;
+}
+
+// Adds the time `work` takes to `total`.
+template <class Work> void timed(double& total, Work&& work)
+{
+    const double start = now();
+    work();
+    total += now() - start;
+}
+
+// Scales and encodes each decoded picture, each stage on its own clock.
+struct VideoStages {
+    SwsContext* scaler = nullptr;
+    AVFrame* scaled = nullptr;
+    AVCodecContext* encoder = nullptr;
+    AVPacket* packet = av_packet_alloc();
+    int64_t next_pts = 0;
+
+    VideoStages(int width, int height, int bit_rate)
+        : encoder(open_mpeg2_encoder(width, height, bit_rate))
+    {
+        scaled = av_frame_alloc();
+        scaled->format = AV_PIX_FMT_YUV420P;
+        scaled->width = width;
+        scaled->height = height;
+        av_frame_get_buffer(scaled, 0);
+    }
+    ~VideoStages()
+    {
+        sws_freeContext(scaler);
+        av_frame_free(&scaled);
+        av_packet_free(&packet);
+        avcodec_free_context(&encoder);
+    }
+    void take(const AVFrame* picture, PipelineTimes& times)
+    {
+        timed(times.scale, [&] {
+            scaler = sws_getCachedContext(scaler, picture->width, picture->height, AVPixelFormat(picture->format),
+                                          scaled->width, scaled->height, AV_PIX_FMT_YUV420P, SWS_BICUBIC, nullptr,
+                                          nullptr, nullptr);
+            av_frame_make_writable(scaled);
+            sws_scale(scaler, picture->data, picture->linesize, 0, picture->height, scaled->data, scaled->linesize);
+        });
+        timed(times.encode, [&] {
+            scaled->pts = next_pts++;
+            avcodec_send_frame(encoder, scaled);
+            drain_encoder(encoder, packet);
+        });
+    }
+    void finish(PipelineTimes& times)
+    {
+        timed(times.encode, [&] {
+            avcodec_send_frame(encoder, nullptr);
+            drain_encoder(encoder, packet);
+        });
+    }
+};
 } // namespace
 
 DecodeResult decode_only(const std::filesystem::path& file)
@@ -70,19 +143,55 @@ DecodeResult decode_only(const std::filesystem::path& file)
     return result;
 }
 
+PipelineTimes pipeline_limit(const std::filesystem::path& file, int width, int height, int bit_rate)
+{
+    PipelineTimes times;
+    AVFormatContext* input = nullptr;
+    if (avformat_open_input(&input, file.c_str(), nullptr, nullptr) < 0) throw std::runtime_error("cannot open");
+    avformat_find_stream_info(input, nullptr);
+    std::vector<AVCodecContext*> decoders(input->nb_streams, nullptr);
+    for (unsigned i = 0; i < input->nb_streams; ++i) decoders[i] = open_decoder(input->streams[i]);
+    VideoStages video(width, height, bit_rate);
+    AVPacket* packet = av_packet_alloc();
+    AVFrame* frame = av_frame_alloc();
+    const auto receive = [&](AVCodecContext* decoder) {
+        for (;;) {
+            int result = 0;
+            timed(times.decode, [&] { result = avcodec_receive_frame(decoder, frame); });
+            if (result < 0) return;
+            if (decoder->codec_type == AVMEDIA_TYPE_VIDEO) {
+                ++times.video_frames;
+                video.take(frame, times);
+            } else {
+                times.audio_samples += frame->nb_samples;
+            }
+            av_frame_unref(frame);
+        }
+    };
+    for (;;) {
+        int result = 0;
+        timed(times.decode, [&] { result = av_read_frame(input, packet); });
+        if (result < 0) break;
+        AVCodecContext* decoder = decoders[packet->stream_index];
+        timed(times.decode, [&] { avcodec_send_packet(decoder, packet); });
+        av_packet_unref(packet);
+        receive(decoder);
+    }
+    for (AVCodecContext* decoder : decoders) {
+        avcodec_send_packet(decoder, nullptr);
+        receive(decoder);
+    }
+    video.finish(times);
+    for (AVCodecContext*& decoder : decoders) avcodec_free_context(&decoder);
+    av_frame_free(&frame);
+    av_packet_free(&packet);
+    avformat_close_input(&input);
+    return times;
+}
+
 double encode_only(int frames, int width, int height, int bit_rate, int samples)
 {
-    const AVCodec* video_codec = avcodec_find_encoder(AV_CODEC_ID_MPEG2VIDEO);
-    AVCodecContext* video = avcodec_alloc_context3(video_codec);
-    video->width = width;
-    video->height = height;
-    video->pix_fmt = AV_PIX_FMT_YUV420P;
-    video->time_base = {1, 25};
-    video->framerate = {25, 1};
-    video->bit_rate = bit_rate;
-    video->gop_size = 15;
-    video->thread_count = 1;
-    if (avcodec_open2(video, video_codec, nullptr) < 0) throw std::runtime_error("cannot open mpeg2video");
+    AVCodecContext* video = open_mpeg2_encoder(width, height, bit_rate);
     const AVCodec* audio_codec = avcodec_find_encoder(AV_CODEC_ID_AC3);
     AVCodecContext* audio = avcodec_alloc_context3(audio_codec);
     audio->sample_rate = 48000;
