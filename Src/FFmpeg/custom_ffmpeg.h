@@ -327,7 +327,8 @@ protected:
     int duplicate_limit(const OutputStreamState& ost, double time_base) const;
     FramePtr picture_window(const AVFrame* source, int top, int left, int width, int height) const;
     void paint_pad_borders(AVFrame* picture, const OutputStreamState& ost) const;
-    FramePtr prepare_video_picture(OutputStreamState& ost, const AVFrame* input);
+    const AVFrame* fit_to_source_layout(OutputStreamState& ost, const AVFrame* input, FramePtr& holder);
+    FramePtr prepare_video_picture(OutputStreamState& ost, const AVFrame* decoded);
     int write_video(AVFormatContext* file, OutputStreamState& ost, InputStreamState& ist, AVFrame* picture);
 
     // Audio output.

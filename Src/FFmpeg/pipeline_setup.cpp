@@ -240,6 +240,9 @@ void TCustomFFmpeg::derive_video_parameters(OutputStreamState& ost, InputStreamS
 {
     const AVCodecContext* in = ist.decoder;
     AVCodecContext* out = ost.encoder;
+    ost.source_width = in->width;
+    ost.source_height = in->height;
+    ost.source_format = in->pix_fmt;
     ost.video_crop = (crop_top | crop_bottom | crop_left | crop_right) != 0;
     ost.video_pad = (pad_top | pad_bottom | pad_left | pad_right) != 0;
     const int source_width = in->width - crop_left - crop_right;

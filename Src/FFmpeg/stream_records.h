@@ -80,6 +80,12 @@ struct OutputStreamState {
     FramePtr temp_picture;
     ScalerPtr scaler;
     int resample_height = 0;
+    // The decoded picture layout the picture path was set up for; a picture
+    // of another size or format is first brought to it by `refit_scaler`.
+    int source_width = 0;
+    int source_height = 0;
+    int source_format = -1;
+    ScalerPtr refit_scaler;
     bool video_crop = false;
     int crop_top = 0, crop_left = 0;
     bool video_pad = false;

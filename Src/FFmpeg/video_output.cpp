@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "FFmpeg/custom_ffmpeg.h"
+#include "FFmpeg/stream_values.h"
 #include "Formatting/formatting.h"
 
 namespace quillon {
@@ -106,9 +107,36 @@ void TCustomFFmpeg::paint_pad_borders(AVFrame* picture, const OutputStreamState&
     }
 }
 
-// Crop, scale and pad the decoded picture into what the encoder takes.
-FramePtr TCustomFFmpeg::prepare_video_picture(OutputStreamState& ost, const AVFrame* input)
+// A damaged or changing stream can decode pictures of another size or format
+// than the picture path was set up for: such a picture is first scaled to the
+// set-up layout, so cropping and the scaler never read past a plane. Null
+// when it cannot be converted.
+const AVFrame* TCustomFFmpeg::fit_to_source_layout(OutputStreamState& ost, const AVFrame* input, FramePtr& holder)
 {
+    const bool fits = input->width == ost.source_width && input->height == ost.source_height &&
+                      input->format == ost.source_format;
+    if (fits || ost.source_width <= 0 || ost.source_height <= 0 || ost.source_format < 0) return input;
+    ost.refit_scaler.reset(lib::sws_getCachedContext(
+        ost.refit_scaler.release(), input->width, input->height, static_cast<AVPixelFormat>(input->format),
+        ost.source_width, ost.source_height, static_cast<AVPixelFormat>(ost.source_format), scaler_flags(), nullptr,
+        nullptr, nullptr));
+    holder = allocate_picture(static_cast<AVPixelFormat>(ost.source_format), ost.source_width, ost.source_height);
+    if (!ost.refit_scaler || !holder) return nullptr;
+    lib::sws_scale(ost.refit_scaler.get(), input->data, input->linesize, 0, input->height, holder->data,
+                   holder->linesize);
+    lib::av_frame_copy_props(holder.get(), input);
+    return holder.get();
+}
+
+// Crop, scale and pad the decoded picture into what the encoder takes.
+FramePtr TCustomFFmpeg::prepare_video_picture(OutputStreamState& ost, const AVFrame* decoded)
+{
+    FramePtr refitted;
+    const AVFrame* input = using_vfilters ? decoded : fit_to_source_layout(ost, decoded, refitted);
+    if (!input) {
+        log(0, printf_text("a picture of %dx%d could not be converted", decoded->width, decoded->height));
+        return nullptr;
+    }
     FramePtr formatted;
     if (ost.video_crop && !using_vfilters) {
         formatted = picture_window(input, ost.crop_top, ost.crop_left, input->width - crop_left - crop_right,
