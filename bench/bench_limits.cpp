@@ -29,6 +29,24 @@ AVCodecContext* open_decoder(const AVStream* stream)
     return context;
 }
 
+// A file opened with a single-threaded decoder for each of its streams.
+struct DecodingInput {
+    AVFormatContext* input = nullptr;
+    std::vector<AVCodecContext*> decoders;
+
+    explicit DecodingInput(const std::filesystem::path& file)
+    {
+        if (avformat_open_input(&input, file.c_str(), nullptr, nullptr) < 0) throw std::runtime_error("cannot open");
+        avformat_find_stream_info(input, nullptr);
+        for (unsigned i = 0; i < input->nb_streams; ++i) decoders.push_back(open_decoder(input->streams[i]));
+    }
+    ~DecodingInput()
+    {
+        for (AVCodecContext*& decoder : decoders) avcodec_free_context(&decoder);
+        avformat_close_input(&input);
+    }
+};
+
 void drain_encoder(AVCodecContext* encoder, AVPacket* packet)
 {
     while (avcodec_receive_packet(encoder, packet) >= 0) av_packet_unref(packet);
@@ -110,11 +128,9 @@ struct VideoStages {
 DecodeResult decode_only(const std::filesystem::path& file)
 {
     DecodeResult result;
-    AVFormatContext* input = nullptr;
-    if (avformat_open_input(&input, file.c_str(), nullptr, nullptr) < 0) throw std::runtime_error("cannot open");
-    avformat_find_stream_info(input, nullptr);
-    std::vector<AVCodecContext*> decoders(input->nb_streams, nullptr);
-    for (unsigned i = 0; i < input->nb_streams; ++i) decoders[i] = open_decoder(input->streams[i]);
+    DecodingInput source(file);
+    AVFormatContext* input = source.input;
+    std::vector<AVCodecContext*>& decoders = source.decoders;
     AVPacket* packet = av_packet_alloc();
     AVFrame* frame = av_frame_alloc();
     const double start = now();
@@ -136,21 +152,17 @@ DecodeResult decode_only(const std::filesystem::path& file)
         receive(decoder);
     }
     result.seconds = now() - start;
-    for (AVCodecContext*& decoder : decoders) avcodec_free_context(&decoder);
     av_frame_free(&frame);
     av_packet_free(&packet);
-    avformat_close_input(&input);
     return result;
 }
 
 PipelineTimes pipeline_limit(const std::filesystem::path& file, int width, int height, int bit_rate)
 {
     PipelineTimes times;
-    AVFormatContext* input = nullptr;
-    if (avformat_open_input(&input, file.c_str(), nullptr, nullptr) < 0) throw std::runtime_error("cannot open");
-    avformat_find_stream_info(input, nullptr);
-    std::vector<AVCodecContext*> decoders(input->nb_streams, nullptr);
-    for (unsigned i = 0; i < input->nb_streams; ++i) decoders[i] = open_decoder(input->streams[i]);
+    DecodingInput source(file);
+    AVFormatContext* input = source.input;
+    std::vector<AVCodecContext*>& decoders = source.decoders;
     VideoStages video(width, height, bit_rate);
     AVPacket* packet = av_packet_alloc();
     AVFrame* frame = av_frame_alloc();
@@ -182,10 +194,8 @@ PipelineTimes pipeline_limit(const std::filesystem::path& file, int width, int h
         receive(decoder);
     }
     video.finish(times);
-    for (AVCodecContext*& decoder : decoders) avcodec_free_context(&decoder);
     av_frame_free(&frame);
     av_packet_free(&packet);
-    avformat_close_input(&input);
     return times;
 }
 
