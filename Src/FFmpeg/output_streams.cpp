@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "FFmpeg/custom_ffmpeg.h"
+#include "Formatting/formatting.h"
 #include "FFmpeg/stream_values.h"
 
 namespace quillon {
@@ -210,9 +211,21 @@ void TCustomFFmpeg::choose_pixel_format(const AVCodec* codec, AVCodecContext* en
     encoder->pix_fmt = codec->pix_fmts[0];
 }
 
+// A coefficient the encoders cannot take: they divide by it, and the stream
+// holds 8 bits of it.
+static void check_matrix(const char* which, const std::vector<uint16_t>& matrix)
+{
+    for (std::size_t i = 0; i < matrix.size(); ++i)
+        if (matrix[i] < 1 || matrix[i] > 255)
+            throw FFmpegException(printf_text("Invalid %s matrix: coefficient %d is %d (1 to 255 allowed)", which,
+                                              int(i), int(matrix[i])));
+}
+
 // The context frees its matrices, so it gets its own copies.
 void TCustomFFmpeg::set_encoder_matrices(AVCodecContext* encoder) const
 {
+    check_matrix("intra", intra_matrix);
+    check_matrix("inter", inter_matrix);
     const auto copy = [](const std::vector<uint16_t>& matrix) -> uint16_t* {
         if (matrix.size() != 64) return nullptr;
         auto* memory = static_cast<uint16_t*>(lib::av_malloc(64 * sizeof(uint16_t)));

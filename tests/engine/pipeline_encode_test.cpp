@@ -2,6 +2,8 @@
 // by reading the outputs back (sizes, rates, frame counts, audio timing).
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <tuple>
 #include <cmath>
 #include <fstream>
 #include <utility>
@@ -256,6 +258,25 @@ TEST_F(PipelineEncodeTest, SecondPassWithAnEmptyLogFailsClearly)
     engine.start_job(false);
     EXPECT_TRUE(engine.failed);
     EXPECT_EQ(engine.error_message, "Cannot read log file " + prefix + "-0.log for pass-2 encoding");
+}
+
+// The encoders divide by every matrix coefficient and write 8 bits of it: a
+// matrix they cannot take is refused when the output is opened.
+TEST_F(PipelineEncodeTest, MatrixCoefficientsOutsideTheEncodersRangeAreRefused)
+{
+    const auto source = clip("small.mp4", small_clip());
+    for (const auto& [option, coefficients, message] :
+         {std::tuple{"intra_matrix", "8,16,0", "new_video_stream fail: Invalid intra matrix: coefficient 2 is 0 (1 to 255 allowed)"},
+          std::tuple{"inter_matrix", "16,300", "new_video_stream fail: Invalid inter matrix: coefficient 1 is 300 (1 to 255 allowed)"}}) {
+        std::string text = coefficients;
+        for (int i = int(std::count(text.begin(), text.end(), ',')) + 1; i < 64; ++i) text += ",16";
+        RecordingEngine engine;
+        ASSERT_TRUE(engine.open_input_file(source)) << engine.last_error;
+        engine.parse_option("vcodec", "mpeg2video");
+        engine.parse_option(option, text);
+        EXPECT_LT(engine.open_output_file(scratch / "matrix.mpg"), 1) << option;
+        EXPECT_EQ(engine.last_error, message);
+    }
 }
 
 TEST_F(PipelineEncodeTest, TimestampJumpKeepsTheOutputContinuous)
