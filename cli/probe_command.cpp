@@ -38,41 +38,40 @@ std::string file_json(TCustomAVProbe& probe)
         .text();
 }
 
+// The fields every stream record shares, first and last in its object.
+template <class StreamInfo> JsonObject stream_head(int index, const StreamInfo& info)
+{
+    JsonObject o;
+    o.add("index", index).add("codec", info.CodecName).add("language", info.Language);
+    return o;
+}
+
+template <class StreamInfo> JsonObject& stream_tail(JsonObject& o, const StreamInfo& info)
+{
+    return o.add("bit_rate", info.BitRate).add("start_time_us", info.StartTimeUS).add("duration_us", info.DurationUS);
+}
+
 std::string video_json(TCustomAVProbe& probe, int index)
 {
     TVideoStreamInfo v;
     probe.GetVideoStreamInfo(index, v);
-    return JsonObject()
-        .add("index", index)
-        .add("codec", v.CodecName)
-        .add("language", v.Language)
-        .add("width", v.Width)
+    JsonObject o = stream_head(index, v);
+    o.add("width", v.Width)
         .add("height", v.Height)
         .add("display_aspect", double(v.DisplayAspectRatio))
         .add("pixel_format", v.PixelFormat)
         .add("frame_rate_num", v.FrameRateNum)
-        .add("frame_rate_den", v.FrameRateDen)
-        .add("bit_rate", v.BitRate)
-        .add("start_time_us", v.StartTimeUS)
-        .add("duration_us", v.DurationUS)
-        .text();
+        .add("frame_rate_den", v.FrameRateDen);
+    return stream_tail(o, v).text();
 }
 
 std::string audio_json(TCustomAVProbe& probe, int index)
 {
     TAudioStreamInfo a;
     probe.GetAudioStreamInfo(index, a);
-    return JsonObject()
-        .add("index", index)
-        .add("codec", a.CodecName)
-        .add("language", a.Language)
-        .add("channels", a.Channels)
-        .add("sample_rate", a.SampleRate)
-        .add("sample_format", a.SampleFormat)
-        .add("bit_rate", a.BitRate)
-        .add("start_time_us", a.StartTimeUS)
-        .add("duration_us", a.DurationUS)
-        .text();
+    JsonObject o = stream_head(index, a);
+    o.add("channels", a.Channels).add("sample_rate", a.SampleRate).add("sample_format", a.SampleFormat);
+    return stream_tail(o, a).text();
 }
 
 // The prober's records as one JSON object.
